@@ -1,0 +1,13 @@
+# Runs kelp on every bundled sample, in a fresh output folder.
+file(REMOVE_RECURSE "${OUT}")
+file(MAKE_DIRECTORY "${OUT}")
+file(GLOB samples "${SAMPLES}/*.img" "${SAMPLES}/*.dat")
+foreach(sample IN LISTS samples)
+  execute_process(COMMAND "${KELP}" "${sample}" WORKING_DIRECTORY "${OUT}" RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "kelp failed on ${sample} (exit ${result})")
+  endif()
+endforeach()
+file(GLOB written RELATIVE "${OUT}" "${OUT}/*.bmp")
+list(LENGTH written count)
+message(STATUS "kelp wrote ${count} bitmaps into ${OUT}")

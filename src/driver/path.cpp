@@ -1,0 +1,75 @@
+#include "driver/path.h"
+
+#include <algorithm>
+#include <array>
+
+namespace kelp {
+
+namespace {
+
+bool is_lead_byte(unsigned char c, CodePage code_page) {
+  switch (code_page) {
+    case CodePage::shift_jis:
+      return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    case CodePage::double_byte:
+      return c >= 0x81 && c <= 0xFE;
+    case CodePage::single_byte:
+      break;
+  }
+  return false;
+}
+
+}  // namespace
+
+CodePage code_page_of(std::string_view charset) {
+  std::string name = ascii_lower(charset);
+  name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return c == '-' || c == '_'; }),
+             name.end());
+  constexpr std::array shift_jis{"shiftjis", "sjis", "cp932", "windows31j", "mskanji"};
+  constexpr std::array double_byte{"gbk",       "gb18030", "cp936", "big5",
+                                   "big5hkscs", "cp950",   "cp949", "uhc"};
+  if (std::find(shift_jis.begin(), shift_jis.end(), name) != shift_jis.end()) {
+    return CodePage::shift_jis;
+  }
+  if (std::find(double_byte.begin(), double_byte.end(), name) != double_byte.end()) {
+    return CodePage::double_byte;
+  }
+  return CodePage::single_byte;
+}
+
+PathParts split_path(std::string_view path, CodePage code_page) {
+  std::size_t rest = path.size() >= 2 && path[1] == ':' ? 2 : 0;
+  std::size_t name_start = rest;
+  std::size_t last_dot = std::string_view::npos;
+  for (std::size_t at = rest; at < path.size(); ++at) {
+    char c = path[at];
+    if (is_lead_byte(static_cast<unsigned char>(c), code_page)) {
+      ++at;  // the trail byte is part of this character
+    } else if (c == '\\' || c == '/') {
+      name_start = at + 1;
+    } else if (c == '.') {
+      last_dot = at;
+    }
+  }
+  std::size_t name_end =
+      last_dot != std::string_view::npos && last_dot >= name_start ? last_dot : path.size();
+  PathParts parts{std::string(path.substr(0, rest)),
+                  std::string(path.substr(rest, name_start - rest)),
+                  std::string(path.substr(name_start, name_end - name_start)),
+                  std::string(path.substr(name_end))};
+  if (parts.directory.size() > max_path_part || parts.name.size() > max_path_part ||
+      parts.extension.size() > max_path_part) {
+    return {};
+  }
+  return parts;
+}
+
+std::string ascii_lower(std::string_view text) {
+  std::string lowered{text};
+  for (char& c : lowered) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lowered;
+}
+
+}  // namespace kelp

@@ -1,0 +1,62 @@
+// The operating-system services kelp relies on. This is the only code that touches the OS;
+// posix.cpp implements it, and another backend could sit beside it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kelp::platform {
+
+// An open file. Error codes are the platform's own (errno here); 0 means success.
+struct File {
+  int descriptor = -1;
+};
+
+// Opens an existing regular file for reading and holds it unshared: while it stays open, a
+// second open_unshared of the same file fails, from this process or another. Directories and
+// other non-regular files are refused.
+std::optional<File> open_unshared(const std::string& path);
+
+// The file's full size in bytes.
+std::uint64_t file_size(File file);
+
+// Reads from the file's start until `into` is full, the file ends or a read fails.
+// Returns the number of bytes read; `error` is set when a read failed.
+std::size_t read_whole(File file, std::span<std::uint8_t> into, int& error);
+
+enum class CreateStatus { created, exists, failed };
+
+struct Creation {
+  CreateStatus status = CreateStatus::failed;
+  File file;
+  int error = 0;
+};
+
+// Creates a new, empty file for writing. Testing for an existing name and creating the file
+// are one step, so an existing file (or a link) is never opened, truncated or followed.
+Creation create_new_file(const std::string& name);
+
+// Writes all of `bytes`, retrying partial writes. Returns 0 or the error code.
+int write_all(File file, std::span<const std::uint8_t> bytes);
+
+// Closes the file. Returns 0 or the error code (a delayed write error may show here).
+int close_file(File file);
+
+void remove_file(const std::string& name);
+
+// True when something exists under this path.
+bool path_exists(const std::string& path);
+
+// The user's character set, as the locale names it (for example "UTF-8" or "SHIFT_JIS").
+std::string locale_charset();
+
+std::string describe_error(int error);
+
+// One diagnostic line on standard error: "kelp: <subject>: <message>".
+void warn(std::string_view subject, std::string_view message);
+
+}  // namespace kelp::platform

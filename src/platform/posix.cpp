@@ -1,0 +1,98 @@
+#include <fcntl.h>
+#include <langinfo.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace kelp::platform {
+
+std::optional<File> open_unshared(const std::string& path) {
+  // O_NONBLOCK keeps a FIFO from stalling the open; such files are refused below anyway.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  bool usable =
+      ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (!usable) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  return File{fd};
+}
+
+std::uint64_t file_size(File file) {
+  struct stat info {};
+  if (::fstat(file.descriptor, &info) != 0 || info.st_size < 0) return 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::size_t read_whole(File file, std::span<std::uint8_t> into, int& error) {
+  std::size_t done = 0;
+  error = 0;
+  while (done < into.size()) {
+    ssize_t got =
+        ::pread(file.descriptor, into.data() + done, into.size() - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) error = errno;
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+Creation create_new_file(const std::string& name) {
+  int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) return {CreateStatus::created, File{fd}, 0};
+  int error = errno;
+  return {error == EEXIST ? CreateStatus::exists : CreateStatus::failed, File{}, error};
+}
+
+int write_all(File file, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t put = ::write(file.descriptor, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return errno;
+    if (put == 0) return EIO;
+    done += static_cast<std::size_t>(put);
+  }
+  return 0;
+}
+
+int close_file(File file) {
+  return ::close(file.descriptor) == 0 ? 0 : errno;
+}
+
+void remove_file(const std::string& name) {
+  ::unlink(name.c_str());
+}
+
+bool path_exists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+std::string locale_charset() {
+  if (std::setlocale(LC_CTYPE, "") == nullptr) return "";
+  std::string charset = ::nl_langinfo(CODESET);
+  std::setlocale(LC_CTYPE, "C");
+  return charset;
+}
+
+std::string describe_error(int error) {
+  return std::strerror(error);
+}
+
+void warn(std::string_view subject, std::string_view message) {
+  std::fprintf(stderr, "kelp: %.*s: %.*s\n", static_cast<int>(subject.size()), subject.data(),
+               static_cast<int>(message.size()), message.data());
+}
+
+}  // namespace kelp::platform

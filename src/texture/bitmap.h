@@ -1,0 +1,66 @@
+// The 32-bit bitmaps kelp writes, and the creation of their files without overwriting.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "containers/bytes.h"
+#include "platform/platform.h"
+
+namespace kelp {
+
+// File header (14 bytes) followed by the information header (40 bytes).
+constexpr std::size_t file_header_size = 14;
+constexpr std::size_t info_header_size = 40;
+constexpr std::size_t bitmap_header_size = file_header_size + info_header_size;
+
+constexpr std::size_t bmp_signature_field = 0;      // "BM"
+constexpr std::size_t bmp_file_size_field = 2;      // u32
+constexpr std::size_t bmp_pixel_offset_field = 10;  // u32
+constexpr std::size_t bmp_info_size_field = 14;     // u32
+constexpr std::size_t bmp_width_field = 18;         // s32
+constexpr std::size_t bmp_height_field = 22;        // s32, positive: bottom row first
+constexpr std::size_t bmp_planes_field = 26;        // u16
+constexpr std::size_t bmp_bit_count_field = 28;     // u16
+constexpr std::size_t bmp_compression_field = 30;   // u32
+constexpr std::uint16_t bmp_signature = 0x4D42;     // "BM" read as a little-endian u16
+constexpr std::uint16_t bmp_bits_per_pixel = 32;
+constexpr std::size_t bytes_per_pixel = 4;  // blue, green, red, alpha
+
+// Byte size of a bitmap file of the given dimensions.
+constexpr std::uint64_t bitmap_file_size(std::uint64_t width, std::uint64_t height) {
+  return bitmap_header_size + bytes_per_pixel * width * height;
+}
+
+// Fills the 54-byte header of an uncompressed 32-bit bitmap, rows stored bottom row first.
+void put_bitmap_header(std::span<std::uint8_t, bitmap_header_size> header, std::uint32_t width,
+                       std::uint32_t height);
+
+// A name that cannot be created is retried with "_0001" to "_FFFF" inserted before its last ".".
+constexpr std::size_t clash_suffix_size = 5;
+constexpr std::uint32_t last_clash_number = 0xFFFF;
+// Longest name accepted, so that every suffixed candidate fits a 255-byte file name.
+constexpr std::size_t max_output_name = 255 - clash_suffix_size;
+
+struct OutputFile {
+  platform::File file;
+  std::string name;  // the name the file was created under, suffix included
+  int error = 0;     // why creation failed, or the first write error
+  bool created = false;
+};
+
+// Creates `name` as a new file, or the first free suffixed candidate when the name exists. An
+// existing file is never opened. Any failure other than an existing name ends the search, since
+// every candidate would fail the same way.
+OutputFile create_output_file(const std::string& name);
+
+// Appends bytes to the file; after the first failure further writes are dropped.
+void write_output(OutputFile& out, Bytes bytes);
+
+// Closes the file. When anything failed, the partial file is removed and the reason is named on
+// standard error. Returns true when the file is complete.
+bool finish_output(OutputFile& out);
+
+}  // namespace kelp

@@ -1,0 +1,135 @@
+#include "builders.h"
+
+namespace kelp::test {
+
+namespace {
+
+constexpr std::size_t sector = 2048;
+constexpr std::size_t header = 16;
+
+std::size_t sectors_for(std::size_t bytes) {
+  return bytes == 0 ? 1 : (bytes + sector - 1) / sector;
+}
+
+// Stored TX8 position of the colour for index i: bits 3 and 4 exchanged.
+unsigned tx8_position(unsigned i) {
+  unsigned bit3 = (i >> 3) & 1, bit4 = (i >> 4) & 1;
+  return (i & ~0x18u) | (bit3 << 4) | (bit4 << 3);
+}
+
+ByteVec record(const char* tag, const Picture& picture, std::size_t entries, bool tx8) {
+  std::size_t palette_bytes = entries * 4;
+  std::size_t pixels = std::size_t{picture.side} * picture.side;
+  std::size_t index_bytes = tx8 ? pixels : (pixels + 1) / 2;
+  ByteVec bytes(header + palette_bytes + index_bytes, 0);
+  bytes[0] = tag[0], bytes[1] = tag[1], bytes[2] = tag[2], bytes[3] = 0x01;
+  put_u16(bytes, 4, picture.side);
+  put_u32(bytes, 8, header);
+  put_u32(bytes, 12, static_cast<std::uint32_t>(header + palette_bytes));
+  for (unsigned i = 0; i < entries && i < picture.palette.size(); ++i) {
+    const Rgba& c = picture.palette[i];
+    std::size_t at = header + 4 * (tx8 ? tx8_position(i) : i);
+    bytes[at] = c.r, bytes[at + 1] = c.g, bytes[at + 2] = c.b, bytes[at + 3] = c.a;
+  }
+  std::size_t indices_at = header + palette_bytes;
+  for (std::size_t k = 0; k < pixels; ++k) {
+    std::uint8_t index = picture.indices[k];
+    if (tx8) {
+      bytes[indices_at + k] = index;
+    } else {
+      bytes[indices_at + k / 2] |= static_cast<std::uint8_t>((index & 0x0F) << (k % 2 ? 4 : 0));
+    }
+  }
+  return bytes;
+}
+
+}  // namespace
+
+void put_u16(ByteVec& bytes, std::size_t at, std::uint16_t value) {
+  bytes.at(at) = static_cast<std::uint8_t>(value);
+  bytes.at(at + 1) = static_cast<std::uint8_t>(value >> 8);
+}
+
+void put_u32(ByteVec& bytes, std::size_t at, std::uint32_t value) {
+  put_u16(bytes, at, static_cast<std::uint16_t>(value));
+  put_u16(bytes, at + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
+void append(ByteVec& bytes, const ByteVec& more) {
+  bytes.insert(bytes.end(), more.begin(), more.end());
+}
+
+ByteVec text_bytes(const std::string& text) {
+  return ByteVec(text.begin(), text.end());
+}
+
+ByteVec tx4_record(const Picture& picture) {
+  return record("TX4", picture, 16, false);
+}
+
+ByteVec tx8_record(const Picture& picture) {
+  return record("TX8", picture, 256, true);
+}
+
+ByteVec bitmap_header(std::uint32_t width, std::uint32_t height) {
+  ByteVec bytes(54, 0);
+  bytes[0] = 'B', bytes[1] = 'M';
+  put_u32(bytes, 2, 54 + 4 * width * height);
+  put_u32(bytes, 10, 54);
+  put_u32(bytes, 14, 40);
+  put_u32(bytes, 18, width);
+  put_u32(bytes, 22, height);
+  put_u16(bytes, 26, 1);
+  put_u16(bytes, 28, 32);
+  return bytes;
+}
+
+ByteVec expected_bitmap(const Picture& picture) {
+  unsigned side = picture.side;
+  ByteVec bytes = bitmap_header(side, side);
+  for (unsigned row = side; row-- > 0;) {
+    for (unsigned x = 0; x < side; ++x) {
+      unsigned index = picture.indices[row * side + x];
+      Rgba c = index < picture.palette.size() ? picture.palette[index] : Rgba{};
+      bytes.insert(bytes.end(), {c.b, c.g, c.r, c.a});
+    }
+  }
+  return bytes;
+}
+
+ByteVec package(const std::vector<ByteVec>& entries) {
+  std::size_t table_sectors = sectors_for((entries.size() + 1) * 4);
+  ByteVec bytes(table_sectors * sector, 0);
+  std::size_t next = table_sectors;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::size_t length = sectors_for(entries[i].size());
+    put_u16(bytes, 4 * i, static_cast<std::uint16_t>(next));
+    put_u16(bytes, 4 * i + 2, static_cast<std::uint16_t>(length));
+    ByteVec padded = entries[i];
+    padded.resize(length * sector, 0);
+    append(bytes, padded);
+    next += length;
+  }
+  put_u16(bytes, 4 * entries.size(), static_cast<std::uint16_t>(next));
+  return bytes;
+}
+
+ByteVec mot_record() {
+  ByteVec bytes = text_bytes("MOT");
+  bytes.resize(64, 0x11);
+  return bytes;
+}
+
+std::vector<Rgba> varied_palette(unsigned count, unsigned seed) {
+  std::vector<Rgba> palette;
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (unsigned i = 0; i < count; ++i) {
+    state = state * 1664525u + 1013904223u;
+    palette.push_back(
+        {static_cast<std::uint8_t>(state >> 24), static_cast<std::uint8_t>(state >> 16),
+         static_cast<std::uint8_t>(state >> 8), static_cast<std::uint8_t>(i * 37 + seed)});
+  }
+  return palette;
+}
+
+}  // namespace kelp::test

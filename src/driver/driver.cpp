@@ -57,6 +57,7 @@ bool unpack_package(const std::string& name, Bytes package) {
 }  // namespace
 
 int run_kelp(int argc, const char* const* argv) {
+  platform::prepare_process();
   print(banner);
   if (argc <= 1) {
     print(usage);

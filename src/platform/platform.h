@@ -16,6 +16,10 @@ struct File {
   int descriptor = -1;
 };
 
+// Prepares the process: a write past a file-size limit must fail with an error, which kelp
+// reports, rather than end the process with a partial file left behind.
+void prepare_process();
+
 // Opens an existing regular file for reading and holds it unshared: while it stays open, a
 // second open_unshared of the same file fails, from this process or another. Directories and
 // other non-regular files are refused.

@@ -6,12 +6,17 @@
 
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
 
 namespace kelp::platform {
+
+void prepare_process() {
+  std::signal(SIGXFSZ, SIG_IGN);
+}
 
 std::optional<File> open_unshared(const std::string& path) {
   // O_NONBLOCK keeps a FIFO from stalling the open; such files are refused below anyway.

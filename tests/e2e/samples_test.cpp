@@ -23,7 +23,8 @@ TEST(Samples, MatchTheirGenerator) {
 
 TEST(Samples, DemoPackageConvertsCleanly) {
   TempDir dir;
-  RunResult run = run_kelp(dir.path, {kelp_binary(), fs::path(KELP_SOURCE_DIR) / "samples" / "demo.img"});
+  RunResult run =
+      run_kelp(dir.path, {kelp_binary(), fs::path(KELP_SOURCE_DIR) / "samples" / "demo.img"});
   EXPECT_EQ(run.out, banner_text());
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exit_code, 0);

@@ -135,6 +135,26 @@ TEST_F(Unpack, UnwritableDirectoryNamesEachTextureAndExitsWithOne) {
   EXPECT_TRUE(outputs().empty());
 }
 
+TEST_F(Unpack, BitmapsThatCannotBeWrittenWholeAreRemoved) {
+  Picture small = tx4_picture(3);
+  Picture large =
+      make_picture(64, varied_palette(256, 1), [](unsigned x, unsigned y) { return x ^ y; });
+  ByteVec img = package({tx4_record(small), tx8_record(large), tx4_record(small)});
+  write_file(dir.path / "scene.img", img);
+  // Writes past 4 KiB fail: the 64 x 64 bitmap (16438 bytes) cannot be written whole.
+  RunResult run = run_kelp(dir.path, {kelp_binary(), "scene.img"},
+                           {.environment = {}, .unprivileged = false, .file_size_limit = 4096});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, banner_text());
+  EXPECT_EQ(
+      run.err,
+      "kelp: scene_0001.bmp: cannot write: File too large; the incomplete file was removed\n");
+  auto files = outputs();
+  EXPECT_EQ(files.size(), 2u);
+  EXPECT_EQ(files["scene_0000.bmp"], expected_bitmap(small));
+  EXPECT_EQ(files["scene_0002.bmp"], expected_bitmap(small));
+}
+
 // Damaged packages: every bound is the end of the source, and each skipped entry is named once.
 TEST_F(Unpack, TableRunningOffTheEndStopsThere) {
   ByteVec table_only(6, 0);

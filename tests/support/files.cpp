@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,14 +78,20 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
 
 // In the child: redirect, change directory, drop privileges if asked, and start kelp.
 [[noreturn]] void start_kelp(const fs::path& dir, const fs::path& out, const fs::path& err,
-                             bool unprivileged, char** argv, char** envp) {
+                             const RunOptions& options, char** argv, char** envp) {
   int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (out_fd < 0 || err_fd < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0) ::_exit(126);
   if (::chdir(dir.c_str()) != 0) ::_exit(126);
   constexpr uid_t nobody = 65534;
-  if (unprivileged && ::geteuid() == 0 && (::setgid(nobody) != 0 || ::setuid(nobody) != 0)) {
+  if (options.unprivileged && ::geteuid() == 0 &&
+      (::setgid(nobody) != 0 || ::setuid(nobody) != 0)) {
     ::_exit(126);
+  }
+  if (options.file_size_limit > 0) {
+    rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                 static_cast<rlim_t>(options.file_size_limit)};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
   }
   ::execve(KELP_BINARY, argv, envp);
   ::_exit(127);
@@ -102,7 +109,7 @@ RunResult run_kelp(const fs::path& dir, const std::vector<std::string>& args,
   std::vector<char*> argv = pointers_to(arg_texts), envp = pointers_to(env_texts);
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("cannot start kelp");
-  if (pid == 0) start_kelp(dir, out_path, err_path, options.unprivileged, argv.data(), envp.data());
+  if (pid == 0) start_kelp(dir, out_path, err_path, options, argv.data(), envp.data());
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }

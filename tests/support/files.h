@@ -43,6 +43,7 @@ struct RunResult {
 struct RunOptions {
   std::vector<std::string> environment;  // "NAME=value" entries added to or replacing ours
   bool unprivileged = false;             // when run as root, run kelp as user "nobody"
+  long file_size_limit = 0;              // when set, writes past this many bytes fail
 };
 
 // Runs the kelp binary in `dir` with `args` (argument 0 is the binary's own path) and waits.

@@ -91,7 +91,10 @@ int main(int argc, char** argv) {
   std::filesystem::path folder = argv[1];
   ByteVec junk = text_bytes("not a texture, passed over");
   ByteVec nested = package({tx4_record(rings(32)), tx8_record(plasma(64))});
-  write_file(folder / "demo.img",
-             package({tx8_record(sunset(64)), tx4_record(tiles(32)), mot_record(), nested, junk}));
+  ByteVec nested_archive = archive({tx8_record(sunset(48)), tx4_record(tiles(16))});
+  write_file(folder / "demo.img", package({tx8_record(sunset(64)), tx4_record(tiles(32)),
+                                           mot_record(), nested, junk, nested_archive}));
+  write_file(folder / "demo.dat", archive({mot_record(), package({tx8_record(plasma(128))}), junk,
+                                           tx4_record(rings(64))}));
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "containers/archive.h"
 #include "containers/package.h"
 #include "platform/platform.h"
 #include "texture/texture.h"
@@ -53,7 +54,12 @@ void visit_entry(Unpack& run, const std::string& name, Bytes entry, ArchiveRule 
         leave_container(run);
       }
       break;
-    case EntryKind::archive:  // nested compressed archives are not unpacked yet
+    case EntryKind::archive:
+      if (enter_container(run, name, entry)) {
+        walk_archive(run, name, entry);
+        leave_container(run);
+      }
+      break;
     case EntryKind::mot:
     case EntryKind::other:
       break;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "containers/archive.h"
 #include "containers/package.h"
 #include "containers/unpack.h"
 #include "driver/path.h"
@@ -47,10 +48,13 @@ Source read_source(platform::File file, const std::string& path) {
   return source;
 }
 
-bool unpack_package(const std::string& name, Bytes package) {
+// Walks the source by `walk` (walk_package or walk_archive); false when some texture could not
+// be written.
+template <typename Walk>
+bool unpack(const std::string& name, Bytes source, Walk walk) {
   Unpack run;
-  run.nesting.push_back(package.data());
-  walk_package(run, name, package);
+  run.nesting.push_back(source.data());
+  walk(run, name, source);
   return !run.failed;
 }
 
@@ -72,9 +76,11 @@ int run_kelp(int argc, const char* const* argv) {
   PathParts parts = split_path(path, code_page_of(platform::locale_charset()));
   std::string extension = ascii_lower(parts.extension);
   bool complete = true;
-  if (extension == ".img") {
+  if (extension == ".img" || extension == ".dat") {
     Source source = read_source(*file, path);
-    complete = unpack_package(parts.name, source.bytes) && source.complete;
+    complete = extension == ".img" ? unpack(parts.name, source.bytes, walk_package)
+                                   : unpack(parts.name, source.bytes, walk_archive);
+    complete = complete && source.complete;
   }
   platform::close_file(*file);
   return complete ? exit_success : exit_incomplete;

@@ -21,18 +21,26 @@ TEST(Samples, MatchTheirGenerator) {
   }
 }
 
-TEST(Samples, DemoPackageConvertsCleanly) {
+// Runs kelp on a sample and returns the names of the files it wrote.
+std::vector<std::string> convert_sample(const std::string& sample) {
   TempDir dir;
   RunResult run =
-      run_kelp(dir.path, {kelp_binary(), fs::path(KELP_SOURCE_DIR) / "samples" / "demo.img"});
+      run_kelp(dir.path, {kelp_binary(), fs::path(KELP_SOURCE_DIR) / "samples" / sample});
   EXPECT_EQ(run.out, banner_text());
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exit_code, 0);
-  auto files = files_in(dir.path);
   std::vector<std::string> names;
-  for (const auto& [name, bytes] : files) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"demo_0000.bmp", "demo_0001.bmp", "demo_0003_0000.bmp",
-                                             "demo_0003_0001.bmp"}));
+  for (const auto& [name, bytes] : files_in(dir.path)) names.push_back(name);
+  return names;
+}
+
+TEST(Samples, ConvertCleanly) {
+  EXPECT_EQ(
+      convert_sample("demo.img"),
+      (std::vector<std::string>{"demo_0000.bmp", "demo_0001.bmp", "demo_0003_0000.bmp",
+                                "demo_0003_0001.bmp", "demo_0005_0000.bmp", "demo_0005_0001.bmp"}));
+  EXPECT_EQ(convert_sample("demo.dat"),
+            (std::vector<std::string>{"demo_0001_0000.bmp", "demo_0003.bmp"}));
 }
 
 }  // namespace

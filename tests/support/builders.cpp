@@ -1,5 +1,9 @@
 #include "builders.h"
 
+#include "containers/lzss.h"
+
+#include <algorithm>
+
 namespace kelp::test {
 
 namespace {
@@ -111,6 +115,30 @@ ByteVec package(const std::vector<ByteVec>& entries) {
     next += length;
   }
   put_u16(bytes, 4 * entries.size(), static_cast<std::uint16_t>(next));
+  return bytes;
+}
+
+ByteVec literal_coded(const ByteVec& bytes) {
+  ByteVec coded;
+  for (std::size_t at = 0; at < bytes.size(); at += 8) {
+    std::size_t count = std::min<std::size_t>(8, bytes.size() - at);
+    coded.push_back(static_cast<std::uint8_t>((1u << count) - 1));
+    coded.insert(coded.end(), bytes.begin() + at, bytes.begin() + at + count);
+  }
+  return coded;
+}
+
+ByteVec archive(const std::vector<ByteVec>& entries, Coding coding) {
+  ByteVec bytes(8 + 4 * entries.size(), 0);
+  put_u32(bytes, 0, static_cast<std::uint32_t>(entries.size()));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    ByteVec coded = coding == Coding::encoder ? lzss_encode(entries[i]) : literal_coded(entries[i]);
+    put_u32(bytes, 4 + 4 * i, static_cast<std::uint32_t>(bytes.size()));
+    ByteVec length(4, 0);
+    put_u32(length, 0, static_cast<std::uint32_t>(coded.size()));
+    append(bytes, length);
+    append(bytes, coded);
+  }
   return bytes;
 }
 

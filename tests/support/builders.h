@@ -39,6 +39,16 @@ ByteVec bitmap_header(std::uint32_t width, std::uint32_t height);
 // The ending slot's start is the next free sector, as the game's packages have it.
 ByteVec package(const std::vector<ByteVec>& entries);
 
+// How archive entries are coded: by kelp's encoder, or as literals only (flag 0xFF before each
+// eight bytes), which needs no encoder at all.
+enum class Coding { encoder, literals };
+
+ByteVec literal_coded(const ByteVec& bytes);
+
+// A compressed archive: the count, the offset table, four unused bytes, then each entry as its
+// coded length and coded data. The first entry starts at 8 + 4 * count.
+ByteVec archive(const std::vector<ByteVec>& entries, Coding coding = Coding::encoder);
+
 // A "MOT" record, which kelp passes over.
 ByteVec mot_record();
 

@@ -1,0 +1,175 @@
+#include "containers/lzss.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace kelp {
+
+namespace {
+
+// Copies are done in 8-byte words and may write up to 7 bytes past a reference's end.
+constexpr std::size_t word = 8;
+constexpr std::size_t slack = 4 * word;
+constexpr std::uint8_t all_literals = 0xFF;
+
+// Output position p belongs to slot (p + 0xFEE) mod 4096, so a reference to `slot` made at
+// `position` copies from the latest earlier position of that slot, 1 to 4096 bytes back. The
+// zero window before the output area stands for slots never written.
+std::size_t reference_distance(std::size_t position, std::size_t slot) {
+  std::size_t distance = (position + lzss_first_slot + lzss_window - slot) % lzss_window;
+  return distance == 0 ? lzss_window : distance;
+}
+
+// The slot a reference names to copy from `distance` bytes back (the inverse of the above).
+std::size_t reference_slot(std::size_t position, std::size_t distance) {
+  return (position + lzss_first_slot + lzss_window - distance) % lzss_window;
+}
+
+void copy_reference(std::uint8_t* out, std::size_t distance, std::size_t length) {
+  const std::uint8_t* from = out - distance;
+  if (distance >= word) {
+    // Each word is read only after it has been written, so overlapping runs repeat correctly.
+    for (std::size_t done = 0; done < length; done += word)
+      std::memcpy(out + done, from + done, word);
+  } else if (distance == 1) {
+    std::memset(out, from[0], length);
+  } else {
+    for (std::size_t k = 0; k < length; ++k) out[k] = from[k];
+  }
+}
+
+}  // namespace
+
+void WorkBuffer::Release::operator()(std::uint8_t* block) const {
+  std::free(block);
+}
+
+WorkBuffer make_work_buffer() {
+  void* block = std::calloc(lzss_window + max_decoded_size + slack, 1);
+  if (block == nullptr) throw std::bad_alloc();
+  return WorkBuffer{
+      std::unique_ptr<std::uint8_t, WorkBuffer::Release>(static_cast<std::uint8_t*>(block)), 0};
+}
+
+std::uint32_t lzss_decode(Bytes coded, WorkBuffer& work) {
+  const std::uint8_t* in = coded.data();
+  const std::uint8_t* const in_end = in + coded.size();
+  std::uint8_t* const start = work.output();
+  std::uint8_t* out = start;
+  std::uint8_t* const limit = start + max_decoded_size;
+  std::uint8_t* high_water = start;  // the furthest byte written, slack included
+  while (in < in_end && out < limit) {
+    unsigned flags = *in++;
+    if (flags == all_literals && in_end - in >= 8 && limit - out >= 8) {
+      std::memcpy(out, in, tokens_per_flag);
+      in += tokens_per_flag, out += tokens_per_flag;
+      continue;
+    }
+    for (std::size_t token = 0; token < tokens_per_flag && in < in_end && out < limit;
+         ++token, flags >>= 1) {
+      if (flags & 1) {
+        *out++ = *in++;
+        continue;
+      }
+      if (in_end - in < 2) {
+        in = in_end;  // a reference cut short by the end of the data
+        break;
+      }
+      std::size_t slot = in[0] | std::size_t{in[1] & 0xF0u} << 4;
+      std::size_t length = (in[1] & 0x0Fu) + lzss_min_match;
+      in += 2;
+      length = std::min<std::size_t>(length, limit - out);
+      std::size_t position = out - start;
+      copy_reference(out, reference_distance(position, slot), length);
+      out += length;
+      high_water = std::max(high_water, out + word);
+    }
+  }
+  high_water = std::max(high_water, out);
+  std::size_t decoded = out - start;
+  std::size_t written = std::min<std::size_t>(high_water - start, max_decoded_size + slack);
+  std::size_t stale = std::max(work.dirty, written);
+  std::memset(out, 0, stale - decoded);
+  work.dirty = decoded;
+  return static_cast<std::uint32_t>(decoded);
+}
+
+namespace {
+
+// Hash chains over a text made of the zero window followed by the input, so that matches may
+// reach back into the window, as the decoder allows.
+struct Matcher {
+  static constexpr std::size_t hash_bits = 15;
+  static constexpr std::size_t max_chain = 256;
+  static constexpr std::uint32_t none = 0xFFFFFFFF;
+
+  std::vector<std::uint8_t> text;
+  std::vector<std::uint32_t> head = std::vector<std::uint32_t>(std::size_t{1} << hash_bits, none);
+  std::vector<std::uint32_t> previous = std::vector<std::uint32_t>(lzss_window, none);
+
+  std::size_t hash(std::size_t at) const {
+    return ((text[at] << 10) ^ (text[at + 1] << 5) ^ text[at + 2]) & ((1u << hash_bits) - 1);
+  }
+  void insert(std::size_t at) {
+    if (at + lzss_min_match > text.size()) return;
+    std::size_t h = hash(at);
+    previous[at % lzss_window] = head[h];
+    head[h] = static_cast<std::uint32_t>(at);
+  }
+  // The longest match for the text at `at` within the window: {length, distance}.
+  std::pair<std::size_t, std::size_t> longest(std::size_t at) const {
+    std::size_t best = 0, best_distance = 0;
+    if (at + lzss_min_match > text.size()) return {0, 0};
+    std::size_t most = std::min(lzss_max_match, text.size() - at);
+    std::uint32_t candidate = head[hash(at)];
+    for (std::size_t steps = 0; candidate != none && steps < max_chain; ++steps) {
+      if (candidate >= at || at - candidate > lzss_window) break;
+      std::size_t length = 0;
+      while (length < most && text[candidate + length] == text[at + length]) ++length;
+      if (length > best) best = length, best_distance = at - candidate;
+      if (best == most) break;
+      std::uint32_t next = previous[candidate % lzss_window];
+      if (next >= candidate) break;  // the slot was reused by a newer position
+      candidate = next;
+    }
+    return {best, best_distance};
+  }
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> lzss_encode(Bytes input) {
+  Matcher matcher;
+  matcher.text.assign(lzss_window, 0);
+  matcher.text.insert(matcher.text.end(), input.begin(), input.end());
+  for (std::size_t at = 0; at < lzss_window; ++at) matcher.insert(at);
+
+  std::vector<std::uint8_t> coded;
+  std::size_t flag_at = 0, tokens = tokens_per_flag;
+  for (std::size_t at = lzss_window; at < matcher.text.size();) {
+    if (tokens == tokens_per_flag) {
+      flag_at = coded.size();
+      coded.push_back(0);
+      tokens = 0;
+    }
+    auto [length, distance] = matcher.longest(at);
+    if (length >= lzss_min_match) {
+      std::size_t slot = reference_slot(at - lzss_window, distance);
+      coded.push_back(static_cast<std::uint8_t>(slot));
+      coded.push_back(static_cast<std::uint8_t>((slot >> 8) << 4 | (length - lzss_min_match)));
+    } else {
+      length = 1;
+      coded[flag_at] |= static_cast<std::uint8_t>(1u << tokens);
+      coded.push_back(matcher.text[at]);
+    }
+    for (std::size_t k = 0; k < length; ++k) matcher.insert(at + k);
+    at += length;
+    ++tokens;
+  }
+  return coded;
+}
+
+}  // namespace kelp

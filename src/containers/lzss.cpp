@@ -10,8 +10,9 @@ namespace kelp {
 
 namespace {
 
-// Copies are done in 8-byte words and may write up to 7 bytes past a reference's end.
+// References are copied in 8-byte words, three for a whole reference of up to 18 bytes.
 constexpr std::size_t word = 8;
+constexpr std::size_t max_overshoot = 3 * word - lzss_min_match;
 constexpr std::size_t slack = 4 * word;
 constexpr std::uint8_t all_literals = 0xFF;
 
@@ -28,16 +29,66 @@ std::size_t reference_slot(std::size_t position, std::size_t distance) {
   return (position + lzss_first_slot + lzss_window - distance) % lzss_window;
 }
 
+// Copies a reference's bytes. Whole words are copied, so up to max_overshoot bytes past the
+// reference's end may be written too; later output or the final clearing overwrites them.
+template <bool whole_reference>
 void copy_reference(std::uint8_t* out, std::size_t distance, std::size_t length) {
   const std::uint8_t* from = out - distance;
   if (distance >= word) {
     // Each word is read only after it has been written, so overlapping runs repeat correctly.
-    for (std::size_t done = 0; done < length; done += word)
-      std::memcpy(out + done, from + done, word);
+    if (whole_reference) {
+      std::memcpy(out, from, word);
+      std::memcpy(out + word, from + word, word);
+      std::memcpy(out + 2 * word, from + 2 * word, word);
+    } else {
+      for (std::size_t done = 0; done < length; done += word)
+        std::memcpy(out + done, from + done, word);
+    }
   } else if (distance == 1) {
     std::memset(out, from[0], length);
   } else {
     for (std::size_t k = 0; k < length; ++k) out[k] = from[k];
+  }
+}
+
+// A group is a flag byte and up to eight tokens: at most 17 coded bytes and 144 output bytes.
+constexpr std::size_t max_group_input = 1 + tokens_per_flag * 2;
+constexpr std::size_t max_group_output = tokens_per_flag * lzss_max_match;
+
+struct Decoder {
+  const std::uint8_t* in;
+  const std::uint8_t* in_end;
+  std::uint8_t* start;
+  std::uint8_t* out;
+  std::uint8_t* limit;
+};
+
+// Decodes one group. Unchecked groups are those that cannot reach either end, which the caller
+// has made sure of; checked ones stop at the end of the input or output.
+template <bool checked>
+void decode_group(Decoder& d) {
+  unsigned flags = *d.in++;
+  if (flags == all_literals && (!checked || (d.in_end - d.in >= 8 && d.limit - d.out >= 8))) {
+    std::memcpy(d.out, d.in, tokens_per_flag);
+    d.in += tokens_per_flag, d.out += tokens_per_flag;
+    return;
+  }
+  for (std::size_t token = 0; token < tokens_per_flag; ++token, flags >>= 1) {
+    if (checked && (d.in == d.in_end || d.out == d.limit)) return;
+    if (flags & 1) {
+      *d.out++ = *d.in++;
+      continue;
+    }
+    if (checked && d.in_end - d.in < 2) {
+      d.in = d.in_end;  // a reference cut short by the end of the data is dropped
+      return;
+    }
+    std::size_t slot = d.in[0] | std::size_t{d.in[1] & 0xF0u} << 4;
+    std::size_t length = (d.in[1] & 0x0Fu) + lzss_min_match;
+    d.in += 2;
+    if (checked) length = std::min<std::size_t>(length, d.limit - d.out);
+    copy_reference<!checked>(d.out, reference_distance(d.out - d.start, slot), length);
+    d.out += length;
   }
 }
 
@@ -55,44 +106,16 @@ WorkBuffer make_work_buffer() {
 }
 
 std::uint32_t lzss_decode(Bytes coded, WorkBuffer& work) {
-  const std::uint8_t* in = coded.data();
-  const std::uint8_t* const in_end = in + coded.size();
-  std::uint8_t* const start = work.output();
-  std::uint8_t* out = start;
-  std::uint8_t* const limit = start + max_decoded_size;
-  std::uint8_t* high_water = start;  // the furthest byte written, slack included
-  while (in < in_end && out < limit) {
-    unsigned flags = *in++;
-    if (flags == all_literals && in_end - in >= 8 && limit - out >= 8) {
-      std::memcpy(out, in, tokens_per_flag);
-      in += tokens_per_flag, out += tokens_per_flag;
-      continue;
-    }
-    for (std::size_t token = 0; token < tokens_per_flag && in < in_end && out < limit;
-         ++token, flags >>= 1) {
-      if (flags & 1) {
-        *out++ = *in++;
-        continue;
-      }
-      if (in_end - in < 2) {
-        in = in_end;  // a reference cut short by the end of the data
-        break;
-      }
-      std::size_t slot = in[0] | std::size_t{in[1] & 0xF0u} << 4;
-      std::size_t length = (in[1] & 0x0Fu) + lzss_min_match;
-      in += 2;
-      length = std::min<std::size_t>(length, limit - out);
-      std::size_t position = out - start;
-      copy_reference(out, reference_distance(position, slot), length);
-      out += length;
-      high_water = std::max(high_water, out + word);
-    }
+  std::uint8_t* start = work.output();
+  Decoder d{coded.data(), coded.data() + coded.size(), start, start, start + max_decoded_size};
+  while (d.in < d.in_end && d.out < d.limit) {
+    bool far_from_ends = d.in_end - d.in >= static_cast<std::ptrdiff_t>(max_group_input) &&
+                         d.limit - d.out >= static_cast<std::ptrdiff_t>(max_group_output);
+    far_from_ends ? decode_group<false>(d) : decode_group<true>(d);
   }
-  high_water = std::max(high_water, out);
-  std::size_t decoded = out - start;
-  std::size_t written = std::min<std::size_t>(high_water - start, max_decoded_size + slack);
-  std::size_t stale = std::max(work.dirty, written);
-  std::memset(out, 0, stale - decoded);
+  std::size_t decoded = d.out - start;
+  std::size_t stale = std::max(work.dirty, decoded + max_overshoot);
+  std::memset(d.out, 0, stale - decoded);
   work.dirty = decoded;
   return static_cast<std::uint32_t>(decoded);
 }

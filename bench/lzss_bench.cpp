@@ -79,5 +79,3 @@ void BM_lzss_decode_small_entries(benchmark::State& state) {
 BENCHMARK(BM_lzss_decode_small_entries);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -71,6 +71,32 @@ Picture plasma(std::uint16_t side) {
   });
 }
 
+// A 128 x 96 sea: deep blue at the bottom row, lighter towards the top, with faint waves.
+Image sea() {
+  Image image{128, 96, {}};
+  for (unsigned y = 0; y < image.height; ++y) {
+    for (unsigned x = 0; x < image.width; ++x) {
+      double wave = 12 * std::sin(x / 6.0 + y / 3.0);
+      image.pixels.insert(image.pixels.end(), {channel(120 + y + wave), channel(60 + y + wave / 2),
+                                               channel(10 + y / 3.0), 255});
+    }
+  }
+  return image;
+}
+
+// A 48 x 48 sun whose alpha runs from 128 (opaque) at its centre to 0 at its rim.
+Image sun() {
+  Image image{48, 48, {}};
+  for (unsigned y = 0; y < image.height; ++y) {
+    for (unsigned x = 0; x < image.width; ++x) {
+      double r = std::hypot(x - 23.5, y - 23.5) / 24;
+      image.pixels.insert(image.pixels.end(), {channel(60 + 80 * r), channel(200 + 40 * r), 255,
+                                               channel(128 * (1 - r))});
+    }
+  }
+  return image;
+}
+
 void write_file(const std::filesystem::path& path, const ByteVec& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -96,5 +122,7 @@ int main(int argc, char** argv) {
                                            mot_record(), nested, junk, nested_archive}));
   write_file(folder / "demo.dat", archive({mot_record(), package({tx8_record(plasma(128))}), junk,
                                            tx4_record(rings(64))}));
+  write_file(folder / "base.bmp", bitmap_file(sea()));
+  write_file(folder / "overlay.bmp", bitmap_file(sun()));
   return 0;
 }

@@ -8,6 +8,7 @@
 #include "containers/package.h"
 #include "containers/unpack.h"
 #include "driver/path.h"
+#include "overlay/overlay.h"
 #include "platform/platform.h"
 
 namespace kelp {
@@ -67,23 +68,33 @@ int run_kelp(int argc, const char* const* argv) {
     print(usage);
     return exit_success;
   }
-  std::string path = argv[choose_source(argc, argv)];
+  int source_index = choose_source(argc, argv);
+  std::string path = argv[source_index];
   std::optional<platform::File> file = platform::open_unshared(path);
   if (!file) {
     print(error_source_not_found);
     return exit_error;
   }
-  PathParts parts = split_path(path, code_page_of(platform::locale_charset()));
+  CodePage code_page = code_page_of(platform::locale_charset());
+  PathParts parts = split_path(path, code_page);
   std::string extension = ascii_lower(parts.extension);
-  bool complete = true;
-  if (extension == ".img" || extension == ".dat") {
+  int exit_code = exit_success;
+  if (extension == ".img" || extension == ".dat" || extension == ".bmp") {
     Source source = read_source(*file, path);
-    complete = extension == ".img" ? unpack(parts.name, source.bytes, walk_package)
-                                   : unpack(parts.name, source.bytes, walk_archive);
-    complete = complete && source.complete;
+    if (extension == ".bmp") {
+      OverlayRun run = compose_overlay(source.bytes, path,
+                                       platform::command_line(argc, argv, source_index), code_page);
+      print(run.error_line);
+      exit_code = run.exit_code;
+    } else {
+      bool written = extension == ".img" ? unpack(parts.name, source.bytes, walk_package)
+                                         : unpack(parts.name, source.bytes, walk_archive);
+      exit_code = written ? exit_success : exit_incomplete;
+    }
+    if (!source.complete && exit_code == exit_success) exit_code = exit_incomplete;
   }
   platform::close_file(*file);
-  return complete ? exit_success : exit_incomplete;
+  return exit_code;
 }
 
 }  // namespace kelp

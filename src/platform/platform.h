@@ -55,6 +55,11 @@ void remove_file(const std::string& name);
 // True when something exists under this path.
 bool path_exists(const std::string& path);
 
+// The command line as one text, in which the overlay options are searched. Windows gives the
+// raw command line; here it is the arguments joined with single spaces, leaving out the program's
+// invocation and the source argument, whose paths are full of "/".
+std::string command_line(int argc, const char* const* argv, int source_index);
+
 // The user's character set, as the locale names it (for example "UTF-8" or "SHIFT_JIS").
 std::string locale_charset();
 

@@ -84,6 +84,16 @@ bool path_exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
+std::string command_line(int argc, const char* const* argv, int source_index) {
+  std::string text;
+  for (int index = 1; index < argc; ++index) {
+    if (index == source_index) continue;
+    if (!text.empty()) text += ' ';
+    text += argv[index];
+  }
+  return text;
+}
+
 std::string locale_charset() {
   if (std::setlocale(LC_CTYPE, "") == nullptr) return "";
   std::string charset = ::nl_langinfo(CODESET);

@@ -1,10 +1,12 @@
 // The 32-bit bitmaps kelp writes, and the creation of their files without overwriting.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "containers/bytes.h"
 #include "platform/platform.h"
@@ -58,6 +60,33 @@ OutputFile create_output_file(const std::string& name);
 
 // Appends bytes to the file; after the first failure further writes are dropped.
 void write_output(OutputFile& out, Bytes bytes);
+
+// Big bitmaps are written in pieces of about this size rather than built whole.
+constexpr std::size_t max_write_chunk = 8u << 20;
+
+// Writes a 54-byte header and then `rows` rows of `row_size` bytes, in file order, each made by
+// fill_row(file_row, destination), with as few writes as the pieces allow. `scratch` is reused.
+template <typename FillRow>
+void write_bitmap(OutputFile& out, std::span<const std::uint8_t, bitmap_header_size> header,
+                  std::uint32_t rows, std::size_t row_size, FillRow fill_row,
+                  std::vector<std::uint8_t>& scratch) {
+  std::uint64_t total = bitmap_header_size + std::uint64_t{row_size} * rows;
+  auto capacity = static_cast<std::size_t>(
+      std::max<std::uint64_t>(std::min<std::uint64_t>(total, max_write_chunk), row_size));
+  if (scratch.size() < capacity) scratch.resize(capacity);
+  std::uint8_t* buffer = scratch.data();
+  std::copy(header.begin(), header.end(), buffer);
+  std::size_t used = bitmap_header_size;
+  for (std::uint32_t row = 0; row < rows && out.error == 0; ++row) {
+    if (used + row_size > capacity) {
+      write_output(out, Bytes(buffer, used));
+      used = 0;
+    }
+    fill_row(row, buffer + used);
+    used += row_size;
+  }
+  write_output(out, Bytes(buffer, used));
+}
 
 // Closes the file. When anything failed, the partial file is removed and the reason is named on
 // standard error. Returns true when the file is complete.

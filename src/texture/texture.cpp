@@ -13,9 +13,6 @@ namespace kelp {
 
 namespace {
 
-// Big textures are written in pieces of about this size rather than built whole.
-constexpr std::size_t max_write_chunk = 8u << 20;
-
 // Palette entries in index order, each as the four bytes a bitmap pixel holds.
 using Colours = std::array<std::uint32_t, tx8_palette_entries>;
 
@@ -90,23 +87,12 @@ Outcome write_texture(const std::string& name, std::uint32_t side, ExpandRow exp
     platform::warn(out.name, "cannot create: " + platform::describe_error(out.error));
     return Outcome::failed;
   }
-  std::size_t row_size = bytes_per_pixel * side;
-  auto capacity = static_cast<std::size_t>(
-      std::min<std::uint64_t>(bitmap_file_size(side, side), max_write_chunk));
-  if (scratch.size() < capacity) scratch.resize(capacity);
-  std::uint8_t* buffer = scratch.data();
-  put_bitmap_header(std::span<std::uint8_t, bitmap_header_size>(buffer, bitmap_header_size), side,
-                    side);
-  std::size_t used = bitmap_header_size;
-  for (std::uint32_t row = side; row-- > 0 && out.error == 0;) {
-    if (used + row_size > capacity) {
-      write_output(out, Bytes(buffer, used));
-      used = 0;
-    }
-    expand_row(row, buffer + used);
-    used += row_size;
-  }
-  write_output(out, Bytes(buffer, used));
+  std::array<std::uint8_t, bitmap_header_size> header;
+  put_bitmap_header(header, side, side);
+  auto bottom_up = [&](std::uint32_t file_row, std::uint8_t* row) {
+    expand_row(side - 1 - file_row, row);
+  };
+  write_bitmap(out, header, side, bytes_per_pixel * side, bottom_up, scratch);
   return finish_output(out) ? Outcome::written : Outcome::failed;
 }
 

@@ -22,10 +22,12 @@ TEST(Samples, MatchTheirGenerator) {
 }
 
 // Runs kelp on a sample and returns the names of the files it wrote.
-std::vector<std::string> convert_sample(const std::string& sample) {
+std::vector<std::string> convert_sample(const std::string& sample,
+                                        const std::vector<std::string>& options = {}) {
   TempDir dir;
-  RunResult run =
-      run_kelp(dir.path, {kelp_binary(), fs::path(KELP_SOURCE_DIR) / "samples" / sample});
+  std::vector<std::string> args{kelp_binary(), fs::path(KELP_SOURCE_DIR) / "samples" / sample};
+  args.insert(args.end(), options.begin(), options.end());
+  RunResult run = run_kelp(dir.path, args);
   EXPECT_EQ(run.out, banner_text());
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exit_code, 0);
@@ -41,6 +43,11 @@ TEST(Samples, ConvertCleanly) {
                                 "demo_0003_0001.bmp", "demo_0005_0000.bmp", "demo_0005_0001.bmp"}));
   EXPECT_EQ(convert_sample("demo.dat"),
             (std::vector<std::string>{"demo_0001_0000.bmp", "demo_0003.bmp"}));
+  std::string overlay = (fs::path(KELP_SOURCE_DIR) / "samples" / "overlay.bmp").string();
+  if (overlay.find("/x") == std::string::npos && overlay.find("/y") == std::string::npos) {
+    EXPECT_EQ(convert_sample("base.bmp", {"/x70", "/y40", "/b" + overlay}),
+              std::vector<std::string>{"base-overlay.bmp"});
+  }
 }
 
 }  // namespace

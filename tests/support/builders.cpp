@@ -60,7 +60,9 @@ void put_u32(ByteVec& bytes, std::size_t at, std::uint32_t value) {
 }
 
 void append(ByteVec& bytes, const ByteVec& more) {
-  bytes.insert(bytes.end(), more.begin(), more.end());
+  std::size_t at = bytes.size();
+  bytes.resize(at + more.size());
+  std::copy(more.begin(), more.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 ByteVec text_bytes(const std::string& text) {
@@ -140,6 +142,43 @@ ByteVec archive(const std::vector<ByteVec>& entries, Coding coding) {
     append(bytes, coded);
   }
   return bytes;
+}
+
+ByteVec bitmap_file(const Image& image) {
+  ByteVec bytes = bitmap_header(image.width, image.height);
+  append(bytes, image.pixels);
+  return bytes;
+}
+
+ByteVec v5_bitmap_file(const Image& image) {
+  ByteVec bytes(138, 0);
+  bytes[0] = 'B', bytes[1] = 'M';
+  put_u32(bytes, 2, static_cast<std::uint32_t>(138 + image.pixels.size()));
+  put_u32(bytes, 10, 138);
+  put_u32(bytes, 14, 124);
+  put_u32(bytes, 18, image.width);
+  put_u32(bytes, 22, image.height);
+  put_u16(bytes, 26, 1);
+  put_u16(bytes, 28, 32);
+  put_u32(bytes, 30, 3);  // bit fields
+  put_u32(bytes, 34, static_cast<std::uint32_t>(image.pixels.size()));
+  put_u32(bytes, 38, 2835), put_u32(bytes, 42, 2835);
+  put_u32(bytes, 54, 0x00FF0000), put_u32(bytes, 58, 0x0000FF00);
+  put_u32(bytes, 62, 0x000000FF), put_u32(bytes, 66, 0xFF000000);
+  put_u32(bytes, 70, 0x73524742);  // "sRGB"
+  put_u32(bytes, 122, 4);          // rendering intent
+  append(bytes, image.pixels);
+  return bytes;
+}
+
+Image varied_image(std::uint32_t width, std::uint32_t height, unsigned seed) {
+  Image image{width, height, {}};
+  std::uint32_t state = seed * 2246822519u + 7;
+  for (std::uint64_t k = 0; k < std::uint64_t{4} * width * height; ++k) {
+    state = state * 1664525u + 1013904223u;
+    image.pixels.push_back(static_cast<std::uint8_t>(state >> 24));
+  }
+  return image;
 }
 
 ByteVec mot_record() {

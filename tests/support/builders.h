@@ -45,6 +45,18 @@ enum class Coding { encoder, literals };
 
 ByteVec literal_coded(const ByteVec& bytes);
 
+// A 32-bit bitmap: width x height pixels of 4 bytes (blue, green, red, alpha), bottom row
+// first, after the plain 54-byte header, or after the 124-byte V5 header with bit-field masks
+// that image editors write (pixel data at 138).
+struct Image {
+  std::uint32_t width = 0, height = 0;
+  ByteVec pixels;
+};
+ByteVec bitmap_file(const Image& image);
+ByteVec v5_bitmap_file(const Image& image);
+// An image of varied colours and alphas (0 to 255).
+Image varied_image(std::uint32_t width, std::uint32_t height, unsigned seed);
+
 // A compressed archive: the count, the offset table, four unused bytes, then each entry as its
 // coded length and coded data. The first entry starts at 8 + 4 * count.
 ByteVec archive(const std::vector<ByteVec>& entries, Coding coding = Coding::encoder);

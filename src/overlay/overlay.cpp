@@ -1,0 +1,198 @@
+#include "overlay/overlay.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "driver/driver.h"
+#include "platform/platform.h"
+#include "texture/bitmap.h"
+
+namespace kelp {
+
+namespace {
+
+constexpr std::uint32_t compression_none = 0;
+constexpr std::uint32_t compression_bit_fields = 3;
+constexpr std::size_t red_mask_field = 54;    // masks follow a 40-byte header, or lie inside a
+constexpr std::size_t green_mask_field = 58;  // larger one, at the same file offsets
+constexpr std::size_t blue_mask_field = 62;
+constexpr std::size_t alpha_mask_field = 66;  // only in headers of 56 bytes or more
+constexpr std::uint32_t info_size_with_alpha_mask = 56;
+
+bool is_scanf_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool standard_masks(Bytes file, std::uint32_t info_size) {
+  auto red = read_le<std::uint32_t>(file, red_mask_field);
+  auto green = read_le<std::uint32_t>(file, green_mask_field);
+  auto blue = read_le<std::uint32_t>(file, blue_mask_field);
+  if (red != 0x00FF0000u || green != 0x0000FF00u || blue != 0x000000FFu) return false;
+  if (info_size < info_size_with_alpha_mask) return true;
+  auto alpha = read_le<std::uint32_t>(file, alpha_mask_field);
+  return alpha == 0xFF000000u || alpha == 0u;
+}
+
+struct Placement {
+  std::uint32_t x, y;  // the overlay's offsets, negative ones wrapped as unsigned
+};
+
+// Row y of the composed image: the base where it reaches (alpha 0), black elsewhere, and the
+// overlay blended over both where it reaches.
+void compose_row(const BitmapImage& base, const BitmapImage& overlay, Placement at,
+                 std::uint32_t width, std::uint32_t y, std::uint8_t* row) {
+  std::uint32_t from_base = y < base.height ? std::min(base.width, width) : 0;
+  const std::uint8_t* base_row = base.pixels.data() + std::uint64_t{4} * y * base.width;
+  for (std::uint32_t x = 0; x < from_base; ++x) {
+    std::memcpy(row + 4 * x, base_row + 4 * x, 3);
+    row[4 * x + 3] = 0;
+  }
+  std::memset(row + std::size_t{4} * from_base, 0, std::size_t{4} * (width - from_base));
+  if (y < at.y || y - at.y >= overlay.height || at.x >= width) return;
+  const std::uint8_t* overlay_row =
+      overlay.pixels.data() + std::uint64_t{4} * (y - at.y) * overlay.width;
+  auto end = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(std::uint64_t{at.x} + overlay.width, width));
+  for (std::uint32_t x = at.x; x < end; ++x) {
+    const std::uint8_t* o = overlay_row + std::size_t{4} * (x - at.x);
+    std::uint8_t* p = row + std::size_t{4} * x;
+    std::uint8_t alpha = o[3];
+    p[0] = blend_channel(p[0], o[0], alpha);
+    p[1] = blend_channel(p[1], o[1], alpha);
+    p[2] = blend_channel(p[2], o[2], alpha);
+    p[3] = alpha;
+  }
+}
+
+// The output's header: the base's own when it is the plain 54-byte form, with size, width and
+// height replaced; otherwise the plain header kelp writes for textures.
+std::array<std::uint8_t, bitmap_header_size> composed_header(Bytes base_file,
+                                                             const BitmapImage& base,
+                                                             std::uint32_t width,
+                                                             std::uint32_t height) {
+  std::array<std::uint8_t, bitmap_header_size> header;
+  put_bitmap_header(header, width, height);
+  if (base.plain_header) {
+    std::copy(base_file.begin(), base_file.begin() + bitmap_header_size, header.begin());
+    put_le<std::uint32_t>(header.data() + bmp_file_size_field,
+                          static_cast<std::uint32_t>(bitmap_file_size(width, height)));
+    put_le<std::uint32_t>(header.data() + bmp_width_field, width);
+    put_le<std::uint32_t>(header.data() + bmp_height_field, height);
+  }
+  return header;
+}
+
+struct OverlayFile {
+  std::unique_ptr<std::uint8_t[]> buffer;
+  Bytes bytes;
+};
+
+std::optional<OverlayFile> read_overlay(const std::string& path) {
+  std::optional<platform::File> file = platform::open_unshared(path);
+  if (!file) return std::nullopt;
+  std::uint64_t size = platform::file_size(*file);
+  OverlayFile overlay{std::make_unique_for_overwrite<std::uint8_t[]>(size), {}};
+  int error = 0;
+  std::size_t got = platform::read_whole(*file, {overlay.buffer.get(), size}, error);
+  platform::close_file(*file);
+  overlay.bytes = Bytes(overlay.buffer.get(), got);
+  return overlay;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> offset_option(std::string_view command_line, std::string_view option) {
+  std::size_t at = command_line.find(option);
+  if (at == std::string_view::npos) return 0;
+  std::string_view rest = command_line.substr(at + option.size());
+  std::size_t i = 0;
+  while (i < rest.size() && is_scanf_space(rest[i])) ++i;
+  bool negative = i < rest.size() && rest[i] == '-';
+  if (i < rest.size() && (rest[i] == '-' || rest[i] == '+')) ++i;
+  if (i == rest.size() || !is_digit(rest[i])) return 0;
+  constexpr std::int64_t most = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  std::int64_t value = 0;
+  for (; i < rest.size() && is_digit(rest[i]); ++i) {
+    value = value * 10 + (rest[i] - '0');
+    if (value > most) return std::nullopt;
+  }
+  if (!negative && value == most) return std::nullopt;
+  return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+std::optional<std::string> overlay_option(std::string_view command_line) {
+  std::size_t at = command_line.find("/b");
+  if (at == std::string_view::npos) return std::nullopt;
+  std::string_view value = command_line.substr(at + 2);
+  std::size_t last_space = value.rfind(' ');
+  return std::string(last_space == std::string_view::npos ? value : value.substr(0, last_space));
+}
+
+std::optional<BitmapImage> read_bitmap(Bytes file) {
+  auto signature = read_le<std::uint16_t>(file, bmp_signature_field);
+  auto pixel_offset = read_le<std::uint32_t>(file, bmp_pixel_offset_field);
+  auto info_size = read_le<std::uint32_t>(file, bmp_info_size_field);
+  auto width = read_le<std::uint32_t>(file, bmp_width_field);
+  auto height = read_le<std::uint32_t>(file, bmp_height_field);
+  auto bit_count = read_le<std::uint16_t>(file, bmp_bit_count_field);
+  auto compression = read_le<std::uint32_t>(file, bmp_compression_field);
+  if (!fits(file, 0, bitmap_header_size) || signature != bmp_signature ||
+      *info_size < info_header_size || bit_count != bmp_bits_per_pixel) {
+    return std::nullopt;
+  }
+  constexpr std::uint32_t most_positive = std::numeric_limits<std::int32_t>::max();
+  if (*width > most_positive || *height > most_positive) return std::nullopt;  // negative: top-down
+  bool plain = *compression == compression_none;
+  if (!plain && !(*compression == compression_bit_fields && standard_masks(file, *info_size))) {
+    return std::nullopt;
+  }
+  std::uint64_t pixel_bytes = std::uint64_t{bytes_per_pixel} * *width * *height;
+  if (!fits(file, *pixel_offset, pixel_bytes)) return std::nullopt;
+  bool plain_header =
+      plain && *info_size == info_header_size && *pixel_offset == bitmap_header_size;
+  return BitmapImage{*width, *height, file.subspan(*pixel_offset, pixel_bytes), plain_header};
+}
+
+OverlayRun compose_overlay(Bytes base_file, const std::string& source_path,
+                           std::string_view command_line, CodePage code_page) {
+  std::string source_name = split_path(source_path, code_page).name;
+  std::optional<std::int32_t> x = offset_option(command_line, "/x");
+  std::optional<std::int32_t> y = offset_option(command_line, "/y");
+  if (!x || !y) return {exit_error, error_offset_range};
+  std::optional<std::string> overlay_path = overlay_option(command_line);
+  if (!overlay_path) return {exit_error, error_no_overlay};
+  PathParts overlay_parts = split_path(*overlay_path, code_page);
+  if (overlay_parts.extension != ".bmp" && overlay_parts.extension != ".BMP") {
+    return {exit_error, error_no_overlay};
+  }
+  std::optional<OverlayFile> overlay_file = read_overlay(*overlay_path);
+  if (!overlay_file) return {exit_error, error_overlay_open};
+  std::optional<BitmapImage> base = read_bitmap(base_file);
+  if (!base) return {exit_error, error_base_unusable};
+  std::optional<BitmapImage> overlay = read_bitmap(overlay_file->bytes);
+  if (!overlay) return {exit_error, error_overlay_unusable};
+  std::uint32_t width = std::max(base->width, overlay->width);
+  std::uint32_t height = std::max(base->height, overlay->height);
+  if (bitmap_file_size(width, height) > std::numeric_limits<std::uint32_t>::max()) {
+    return {exit_error, error_composed_size};
+  }
+  OutputFile out = create_output_file(source_name + "-" + overlay_parts.name + ".bmp");
+  if (!out.created) return {exit_error, error_output_create};
+  Placement at{static_cast<std::uint32_t>(*x), static_cast<std::uint32_t>(*y)};
+  auto fill_row = [&](std::uint32_t row, std::uint8_t* pixels) {
+    compose_row(*base, *overlay, at, width, row, pixels);
+  };
+  std::vector<std::uint8_t> scratch;
+  write_bitmap(out, composed_header(base_file, *base, width, height), height,
+               std::size_t{bytes_per_pixel} * width, fill_row, scratch);
+  return {finish_output(out) ? exit_success : exit_incomplete, {}};
+}
+
+}  // namespace kelp

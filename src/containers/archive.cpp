@@ -11,14 +11,16 @@ void walk_archive(Unpack& run, const std::string& name, Bytes archive) {
     platform::warn(name, "archive header runs past the end of its container");
     return;
   }
-  WorkBuffer work = make_work_buffer();
-  for (std::uint32_t index = 0; index < *count; ++index) {
+  std::size_t level = run.archives_open++;
+  if (level == run.work_buffers.size()) run.work_buffers.push_back(make_work_buffer());
+  WorkBuffer& work = run.work_buffers[level];
+  for (std::uint32_t index = 0; index < *count && !run.stopped; ++index) {
     std::string entry = entry_name(name, index);
     auto offset = read_le<std::uint32_t>(
         archive, archive_table_field + std::uint64_t{index} * archive_offset_size);
     if (!offset) {
       platform::warn(entry, "offset table runs past the end of its container");
-      return;
+      break;
     }
     auto coded_length = read_le<std::uint32_t>(archive, *offset);
     if (!coded_length) {
@@ -32,9 +34,10 @@ void walk_archive(Unpack& run, const std::string& name, Bytes archive) {
     } else {
       coded = coded.first(*coded_length);
     }
-    lzss_decode(coded, work);
-    visit_entry(run, entry, work.contents(), ArchiveRule::ignored);
+    std::uint32_t decoded = lzss_decode(coded, work);
+    if (charge_decoded(run, entry, decoded)) visit_entry(run, entry, work.contents(), ArchiveRule::ignored);
   }
+  --run.archives_open;
 }
 
 }  // namespace kelp

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "platform/platform.h"
 #include <utility>
 
 namespace kelp {
@@ -94,15 +96,16 @@ void decode_group(Decoder& d) {
 
 }  // namespace
 
+constexpr std::size_t work_block_size = lzss_window + max_decoded_size + slack;
+
 void WorkBuffer::Release::operator()(std::uint8_t* block) const {
-  std::free(block);
+  platform::release_pages(block, work_block_size);
 }
 
 WorkBuffer make_work_buffer() {
-  void* block = std::calloc(lzss_window + max_decoded_size + slack, 1);
+  std::uint8_t* block = platform::allocate_zero_pages(work_block_size);
   if (block == nullptr) throw std::bad_alloc();
-  return WorkBuffer{
-      std::unique_ptr<std::uint8_t, WorkBuffer::Release>(static_cast<std::uint8_t*>(block)), 0};
+  return WorkBuffer{std::unique_ptr<std::uint8_t, WorkBuffer::Release>(block), 0};
 }
 
 std::uint32_t lzss_decode(Bytes coded, WorkBuffer& work) {

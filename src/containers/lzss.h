@@ -37,7 +37,8 @@ struct WorkBuffer {
   Bytes contents() const { return Bytes(output(), max_decoded_size); }
 };
 
-// A work buffer of zero pages: parts that are never written cost no memory.
+// A work buffer of zero pages: parts that are never written cost no memory. Throws bad_alloc
+// when the block cannot be had.
 WorkBuffer make_work_buffer();
 
 // Decodes `coded` into the work buffer's output area and returns the decoded length. On return

@@ -5,7 +5,7 @@
 namespace kelp {
 
 void walk_package(Unpack& run, const std::string& name, Bytes package) {
-  for (std::uint32_t index = 0;; ++index) {
+  for (std::uint32_t index = 0; !run.stopped; ++index) {
     std::uint64_t slot = std::uint64_t{index} * slot_size;
     auto start = read_le<std::uint16_t>(package, slot + slot_start_field);
     auto length = read_le<std::uint16_t>(package, slot + slot_length_field);

@@ -5,59 +5,94 @@
 #include "containers/archive.h"
 #include "containers/package.h"
 #include "platform/platform.h"
+#include "texture/bitmap.h"
 #include "texture/texture.h"
 
 namespace kelp {
 
-bool enter_container(Unpack& run, const std::string& name, Bytes container) {
+namespace {
+
+// Ends the run after a limit was reached.
+void stop(Unpack& run, const std::string& name, const std::string& why) {
+  platform::warn(name, why + "; stopping");
+  run.failed = run.stopped = true;
+}
+
+// Puts a container on the nesting path before it is walked; false, with a warning, when it is
+// already on the path (it contains itself) or the path is at its deepest.
+bool enter_container(Unpack& run, const std::string& name, Bytes container, EntryKind kind) {
   const std::uint8_t* first = container.data();
   if (std::find(run.nesting.begin(), run.nesting.end(), first) != run.nesting.end()) {
     platform::warn(name, "container contains itself; skipped");
     return false;
   }
   if (run.nesting.size() >= max_nesting) {
-    platform::warn(name,
-                   "containers nested more than " + std::to_string(max_nesting) + " deep; skipped");
+    platform::warn(name, "containers nested more than " + std::to_string(max_nesting) + " deep; skipped");
+    return false;
+  }
+  if (kind == EntryKind::archive && run.archives_open >= max_archive_nesting) {
+    platform::warn(name, "archives nested more than " + std::to_string(max_archive_nesting) +
+                             " deep; skipped");
     return false;
   }
   run.nesting.push_back(first);
   return true;
 }
 
-void leave_container(Unpack& run) {
-  run.nesting.pop_back();
-}
-
-namespace {
-
-void note(Unpack& run, Outcome outcome) {
+// Converts a texture record, within the output limit.
+template <typename Convert>
+void export_texture(Unpack& run, const std::string& name, Bytes entry, Convert convert) {
+  std::uint16_t side = read_le<std::uint16_t>(entry, record_side_field).value_or(0);
+  std::uint64_t charge = std::max(bitmap_file_size(side, side), min_file_charge);
+  if (run.output_charged + charge > run.max_output) {
+    stop(run, name, "output would pass " + std::to_string(run.max_output) +
+                        " bytes (64 MiB and 256 times the source)");
+    return;
+  }
+  Outcome outcome = convert(name, entry, run.scratch);
+  if (outcome == Outcome::written) run.output_charged += charge;
   if (outcome == Outcome::failed) run.failed = true;
 }
 
 }  // namespace
 
+Unpack start_unpack(std::uint64_t source_size) {
+  Unpack run;
+  run.max_output = output_budget(source_size);
+  run.max_decoded = decode_allowance + allowance_per_input_byte * source_size;
+  return run;
+}
+
+bool charge_decoded(Unpack& run, const std::string& name, std::uint64_t bytes) {
+  run.decoded_charged += bytes;
+  if (run.decoded_charged <= run.max_decoded) return true;
+  stop(run, name, "decoding passed " + std::to_string(run.max_decoded) +
+                      " bytes (1 GiB and 256 times the source)");
+  return false;
+}
+
 void visit_entry(Unpack& run, const std::string& name, Bytes entry, ArchiveRule rule) {
+  if (++run.entries_visited > max_entries_visited) {
+    stop(run, name, "more than " + std::to_string(max_entries_visited) + " entries visited");
+    return;
+  }
   if (!fits(entry, 0, classification_size)) {
     platform::warn(name, "entry lies past the end of its container; skipped");
     return;
   }
-  switch (classify_entry(entry, rule)) {
+  EntryKind kind = classify_entry(entry, rule);
+  switch (kind) {
     case EntryKind::tx4:
-      note(run, convert_tx4(name, entry, run.scratch));
+      export_texture(run, name, entry, convert_tx4);
       break;
     case EntryKind::tx8:
-      note(run, convert_tx8(name, entry, run.scratch));
+      export_texture(run, name, entry, convert_tx8);
       break;
     case EntryKind::package:
-      if (enter_container(run, name, entry)) {
-        walk_package(run, name, entry);
-        leave_container(run);
-      }
-      break;
     case EntryKind::archive:
-      if (enter_container(run, name, entry)) {
-        walk_archive(run, name, entry);
-        leave_container(run);
+      if (enter_container(run, name, entry, kind)) {
+        kind == EntryKind::package ? walk_package(run, name, entry) : walk_archive(run, name, entry);
+        run.nesting.pop_back();
       }
       break;
     case EntryKind::mot:

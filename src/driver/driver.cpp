@@ -53,7 +53,7 @@ Source read_source(platform::File file, const std::string& path) {
 // be written.
 template <typename Walk>
 bool unpack(const std::string& name, Bytes source, Walk walk) {
-  Unpack run;
+  Unpack run = start_unpack(source.size());
   run.nesting.push_back(source.data());
   walk(run, name, source);
   return !run.failed;

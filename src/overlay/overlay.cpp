@@ -180,7 +180,9 @@ OverlayRun compose_overlay(Bytes base_file, const std::string& source_path,
   if (!overlay) return {exit_error, error_overlay_unusable};
   std::uint32_t width = std::max(base->width, overlay->width);
   std::uint32_t height = std::max(base->height, overlay->height);
-  if (bitmap_file_size(width, height) > std::numeric_limits<std::uint32_t>::max()) {
+  std::uint64_t output_size = bitmap_file_size(width, height);
+  if (output_size > std::numeric_limits<std::uint32_t>::max() ||
+      output_size > output_budget(base_file.size() + overlay_file->bytes.size())) {
     return {exit_error, error_composed_size};
   }
   OutputFile out = create_output_file(source_name + "-" + overlay_parts.name + ".bmp");

@@ -56,6 +56,8 @@ struct OverlayRun {
   std::string_view error_line;  // printed by the caller when not empty
 };
 
+// The composed bitmap is refused when it would pass 4 GiB, or the output budget for the two
+// inputs' sizes (a small hostile pair cannot make kelp write gigabytes).
 // Composes the base file `base` (the source, at `source_path`) with the overlay named in
 // `command_line`, and writes "<source name>-<overlay name>.bmp" in the current directory.
 OverlayRun compose_overlay(Bytes base, const std::string& source_path,

@@ -60,6 +60,10 @@ bool path_exists(const std::string& path);
 // invocation and the source argument, whose paths are full of "/".
 std::string command_line(int argc, const char* const* argv, int source_index);
 
+// A block of `size` zero bytes whose pages cost no memory until they are written, or null.
+std::uint8_t* allocate_zero_pages(std::size_t size);
+void release_pages(std::uint8_t* block, std::size_t size);
+
 // The user's character set, as the locale names it (for example "UTF-8" or "SHIFT_JIS").
 std::string locale_charset();
 

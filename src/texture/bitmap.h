@@ -36,6 +36,14 @@ constexpr std::uint64_t bitmap_file_size(std::uint64_t width, std::uint64_t heig
   return bitmap_header_size + bytes_per_pixel * width * height;
 }
 
+// The most a run may write for `input_bytes` of input: 64 MiB, and 256 bytes more for each
+// input byte, which bounds what a small hostile file can make kelp write.
+constexpr std::uint64_t output_allowance = std::uint64_t{64} << 20;
+constexpr std::uint64_t allowance_per_input_byte = 256;
+constexpr std::uint64_t output_budget(std::uint64_t input_bytes) {
+  return output_allowance + allowance_per_input_byte * input_bytes;
+}
+
 // Fills the 54-byte header of an uncompressed 32-bit bitmap, rows stored bottom row first.
 void put_bitmap_header(std::span<std::uint8_t, bitmap_header_size> header, std::uint32_t width,
                        std::uint32_t height);

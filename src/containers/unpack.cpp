@@ -27,7 +27,8 @@ bool enter_container(Unpack& run, const std::string& name, Bytes container, Entr
     return false;
   }
   if (run.nesting.size() >= max_nesting) {
-    platform::warn(name, "containers nested more than " + std::to_string(max_nesting) + " deep; skipped");
+    platform::warn(name,
+                   "containers nested more than " + std::to_string(max_nesting) + " deep; skipped");
     return false;
   }
   if (kind == EntryKind::archive && run.archives_open >= max_archive_nesting) {
@@ -42,16 +43,24 @@ bool enter_container(Unpack& run, const std::string& name, Bytes container, Entr
 // Converts a texture record, within the output limit.
 template <typename Convert>
 void export_texture(Unpack& run, const std::string& name, Bytes entry, Convert convert) {
-  std::uint16_t side = read_le<std::uint16_t>(entry, record_side_field).value_or(0);
-  std::uint64_t charge = std::max(bitmap_file_size(side, side), min_file_charge);
-  if (run.output_charged + charge > run.max_output) {
-    stop(run, name, "output would pass " + std::to_string(run.max_output) +
-                        " bytes (64 MiB and 256 times the source)");
-    return;
+  run.texture_output.room = run.max_output - std::min(run.output_charged, run.max_output);
+  switch (convert(name, entry, run.texture_output)) {
+    case Outcome::written: {
+      std::uint16_t side = read_le<std::uint16_t>(entry, record_side_field).value_or(0);
+      run.output_charged += std::max(bitmap_file_size(side, side), min_file_charge);
+      break;
+    }
+    case Outcome::failed:
+      run.failed = true;
+      break;
+    case Outcome::too_large:
+      stop(run, name,
+           "output would pass " + std::to_string(run.max_output) +
+               " bytes (64 MiB and 256 times the source)");
+      break;
+    case Outcome::skipped:
+      break;
   }
-  Outcome outcome = convert(name, entry, run.scratch);
-  if (outcome == Outcome::written) run.output_charged += charge;
-  if (outcome == Outcome::failed) run.failed = true;
 }
 
 }  // namespace
@@ -66,8 +75,9 @@ Unpack start_unpack(std::uint64_t source_size) {
 bool charge_decoded(Unpack& run, const std::string& name, std::uint64_t bytes) {
   run.decoded_charged += bytes;
   if (run.decoded_charged <= run.max_decoded) return true;
-  stop(run, name, "decoding passed " + std::to_string(run.max_decoded) +
-                      " bytes (1 GiB and 256 times the source)");
+  stop(run, name,
+       "decoding passed " + std::to_string(run.max_decoded) +
+           " bytes (1 GiB and 256 times the source)");
   return false;
 }
 
@@ -91,7 +101,8 @@ void visit_entry(Unpack& run, const std::string& name, Bytes entry, ArchiveRule 
     case EntryKind::package:
     case EntryKind::archive:
       if (enter_container(run, name, entry, kind)) {
-        kind == EntryKind::package ? walk_package(run, name, entry) : walk_archive(run, name, entry);
+        kind == EntryKind::package ? walk_package(run, name, entry)
+                                   : walk_archive(run, name, entry);
         run.nesting.pop_back();
       }
       break;

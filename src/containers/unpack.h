@@ -10,6 +10,7 @@
 #include "containers/bytes.h"
 #include "containers/classify.h"
 #include "containers/lzss.h"
+#include "texture/texture.h"
 
 namespace kelp {
 
@@ -29,15 +30,15 @@ constexpr std::uint64_t decode_allowance = std::uint64_t{1} << 30;
 constexpr std::uint64_t min_file_charge = 4096;
 
 struct Unpack {
-  std::uint64_t max_output = 0;         // bytes the run may write
-  std::uint64_t max_decoded = 0;        // bytes the run may decode
+  std::uint64_t max_output = 0;   // bytes the run may write
+  std::uint64_t max_decoded = 0;  // bytes the run may decode
   std::uint64_t entries_visited = 0;
   std::uint64_t output_charged = 0;
   std::uint64_t decoded_charged = 0;
   std::vector<const std::uint8_t*> nesting;  // first byte of each container on the current path
   std::size_t archives_open = 0;             // archives on the current path
   std::deque<WorkBuffer> work_buffers;       // one per archive level, kept for the next archive
-  std::vector<std::uint8_t> scratch;         // reused by the texture writers
+  TextureOutput texture_output;              // the texture writers' buffer and room
   bool failed = false;   // something could not be written, or a limit was reached
   bool stopped = false;  // a limit was reached: the walk ends
 };
@@ -51,6 +52,5 @@ bool charge_decoded(Unpack& run, const std::string& name, std::uint64_t bytes);
 // Classifies the entry at the start of `entry` (which runs to the end of the block holding it)
 // and hands it on: textures to the converters, nested containers to their walkers.
 void visit_entry(Unpack& run, const std::string& name, Bytes entry, ArchiveRule rule);
-
 
 }  // namespace kelp

@@ -81,7 +81,8 @@ Colours tx8_colours(Bytes stored) {
 // expand_row(stored_row, destination).
 template <typename ExpandRow>
 Outcome write_texture(const std::string& name, std::uint32_t side, ExpandRow expand_row,
-                      std::vector<std::uint8_t>& scratch) {
+                      TextureOutput& output) {
+  if (bitmap_file_size(side, side) > output.room) return Outcome::too_large;
   OutputFile out = create_output_file(name + ".bmp");
   if (!out.created) {
     platform::warn(out.name, "cannot create: " + platform::describe_error(out.error));
@@ -92,7 +93,7 @@ Outcome write_texture(const std::string& name, std::uint32_t side, ExpandRow exp
   auto bottom_up = [&](std::uint32_t file_row, std::uint8_t* row) {
     expand_row(side - 1 - file_row, row);
   };
-  write_bitmap(out, header, side, bytes_per_pixel * side, bottom_up, scratch);
+  write_bitmap(out, header, side, bytes_per_pixel * side, bottom_up, output.scratch);
   return finish_output(out) ? Outcome::written : Outcome::failed;
 }
 
@@ -108,7 +109,7 @@ void reorder_palette(std::span<std::uint8_t, tx8_palette_size> palette) {
   swap_red_blue(palette);
 }
 
-Outcome convert_tx4(const std::string& name, Bytes record, std::vector<std::uint8_t>& scratch) {
+Outcome convert_tx4(const std::string& name, Bytes record, TextureOutput& output) {
   auto texture = locate_texture(name, record, tx4_palette_entries, 4);
   if (!texture) return Outcome::skipped;
   Colours colours = tx4_colours(texture->palette);
@@ -124,10 +125,10 @@ Outcome convert_tx4(const std::string& name, Bytes record, std::vector<std::uint
       std::memcpy(out + bytes_per_pixel * x, &colours[index], bytes_per_pixel);
     }
   };
-  return write_texture(name, side, expand_row, scratch);
+  return write_texture(name, side, expand_row, output);
 }
 
-Outcome convert_tx8(const std::string& name, Bytes record, std::vector<std::uint8_t>& scratch) {
+Outcome convert_tx8(const std::string& name, Bytes record, TextureOutput& output) {
   auto texture = locate_texture(name, record, tx8_palette_entries, 8);
   if (!texture) return Outcome::skipped;
   Colours colours = tx8_colours(texture->palette);
@@ -139,7 +140,7 @@ Outcome convert_tx8(const std::string& name, Bytes record, std::vector<std::uint
       std::memcpy(out + bytes_per_pixel * x, &colours[stored[x]], bytes_per_pixel);
     }
   };
-  return write_texture(name, side, expand_row, scratch);
+  return write_texture(name, side, expand_row, output);
 }
 
 }  // namespace kelp

@@ -25,13 +25,21 @@ constexpr std::size_t tx8_palette_size = tx8_palette_entries * palette_entry_siz
 // 4 * side * side must fit the bitmap header's 32-bit sizes.
 constexpr std::uint32_t max_texture_side = 32767;
 
-enum class Outcome { written, skipped, failed };
+// written: the bitmap is complete; skipped: nothing to write, or the record is damaged (warned);
+// failed: the bitmap could not be written (warned); too_large: it would pass `room`.
+enum class Outcome { written, skipped, failed, too_large };
+
+// What a conversion may use: a reusable buffer, and how many bytes the bitmap may take.
+struct TextureOutput {
+  std::vector<std::uint8_t> scratch;
+  std::uint64_t room = UINT64_MAX;
+};
 
 // Writes the record at the start of `record` as "<name>.bmp". `record` runs to the end of the
 // buffer that holds it, which bounds every read; the record itself is left unchanged. A damaged
-// record is skipped with a warning, before any file is created. `scratch` is a reusable buffer.
-Outcome convert_tx4(const std::string& name, Bytes record, std::vector<std::uint8_t>& scratch);
-Outcome convert_tx8(const std::string& name, Bytes record, std::vector<std::uint8_t>& scratch);
+// record is skipped with a warning, before any file is created.
+Outcome convert_tx4(const std::string& name, Bytes record, TextureOutput& output);
+Outcome convert_tx8(const std::string& name, Bytes record, TextureOutput& output);
 
 // Puts a stored TX8 palette into index order and exchanges red and blue in every entry. Stored
 // groups of 32 entries have their middle blocks of 8 exchanged. Its own inverse.

@@ -16,14 +16,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  static std::vector<std::uint8_t> scratch;
+  static kelp::TextureOutput output;
   kelp::Bytes record(data + 1, size - 1);
-  kelp::Outcome outcome = data[0] & 1 ? kelp::convert_tx8("fuzz", record, scratch)
-                                      : kelp::convert_tx4("fuzz", record, scratch);
+  kelp::Outcome outcome = data[0] & 1 ? kelp::convert_tx8("fuzz", record, output)
+                                      : kelp::convert_tx4("fuzz", record, output);
   std::uint16_t side = kelp::read_le<std::uint16_t>(record, kelp::record_side_field).value_or(0);
   bool exists = std::filesystem::exists("fuzz.bmp");
   if (exists != (outcome == kelp::Outcome::written)) std::abort();
-  if (exists && std::filesystem::file_size("fuzz.bmp") != kelp::bitmap_file_size(side, side)) std::abort();
+  if (exists && std::filesystem::file_size("fuzz.bmp") != kelp::bitmap_file_size(side, side))
+    std::abort();
   kelp::fuzz::empty_scratch_directory();
   return 0;
 }

@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -110,10 +113,18 @@ RunResult run_kelp(const fs::path& dir, const std::vector<std::string>& args,
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("cannot start kelp");
   if (pid == 0) start_kelp(dir, out_path, err_path, options, argv.data(), envp.data());
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
   RunResult result;
+  int status = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      result.timed_out = true;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   ByteVec out = read_file(out_path), err = read_file(err_path);
   result.out.assign(out.begin(), out.end());

@@ -35,7 +35,8 @@ ByteVec read_file(const fs::path& path);
 std::map<std::string, ByteVec> files_in(const fs::path& dir);
 
 struct RunResult {
-  int exit_code = -1;  // the process's exit status, 0 to 255
+  int exit_code = -1;  // the process's exit status, 0 to 255, or 128 + the signal that ended it
+  bool timed_out = false;
   std::string out;
   std::string err;
 };
@@ -44,6 +45,7 @@ struct RunOptions {
   std::vector<std::string> environment;  // "NAME=value" entries added to or replacing ours
   bool unprivileged = false;             // when run as root, run kelp as user "nobody"
   long file_size_limit = 0;              // when set, writes past this many bytes fail
+  int timeout_seconds = 120;             // kelp is killed after this long
 };
 
 // Runs the kelp binary in `dir` with `args` (argument 0 is the binary's own path) and waits.

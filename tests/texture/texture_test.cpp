@@ -46,16 +46,16 @@ TEST(ReorderPalette, PutsStoredBlocksIntoIndexOrderAndSwapsRedAndBlue) {
 class Convert : public ::testing::Test {
  protected:
   Outcome tx4(const std::string& name, const ByteVec& record) {
-    return convert_tx4(name, record, scratch);
+    return convert_tx4(name, record, output);
   }
   Outcome tx8(const std::string& name, const ByteVec& record) {
-    return convert_tx8(name, record, scratch);
+    return convert_tx8(name, record, output);
   }
   std::map<std::string, ByteVec> written() { return test::files_in(dir.path); }
 
   test::TempDir dir;
   test::InDirectory inside{dir.path};
-  std::vector<std::uint8_t> scratch;
+  TextureOutput output;
 };
 
 TEST_F(Convert, Tx4TakesTheLowNibbleFirst) {
@@ -149,6 +149,16 @@ TEST_F(Convert, EmptyOversizedAndDamagedRecordsWriteNothing) {
   // Index data that ends exactly at the buffer's end is whole.
   EXPECT_EQ(tx4("exact", good), Outcome::written);
   EXPECT_EQ(written().size(), 1u);
+}
+
+TEST_F(Convert, BitmapsLargerThanTheRoomLeftAreNotStarted) {
+  Picture picture =
+      test::make_picture(16, test::varied_palette(16, 3), [](unsigned x, unsigned) { return x; });
+  output.room = 1077;  // the bitmap takes 1078 bytes
+  EXPECT_EQ(tx4("room", test::tx4_record(picture)), Outcome::too_large);
+  EXPECT_TRUE(written().empty());
+  output.room = 1078;
+  EXPECT_EQ(tx4("room", test::tx4_record(picture)), Outcome::written);
 }
 
 TEST_F(Convert, Tx4ReadsOnlyHalfAByteForAnOddLastPixel) {

@@ -1,0 +1,103 @@
+// A preloaded library that makes file operations of the kelp binary fail, for the end-to-end
+// fault tests. Environment:
+//   KELP_FAULT_CREATE_FROM=N    creating the N-th new file and every later one fails
+//   KELP_FAULT_CREATE_ERRNO=E   with this error (default ENOSPC)
+//   KELP_FAULT_WRITE_AFTER=B    writes to files stop after B bytes in all: the write that
+//                               crosses B is cut short, later ones fail with ENOSPC
+//   KELP_FAULT_READ_AFTER=B     reads stop after B bytes in all, then fail with EIO
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+
+namespace {
+
+long setting(const char* name, long otherwise) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::atol(value) : otherwise;
+}
+
+template <typename Function>
+Function next(const char* name) {
+  return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+long creates = 0;
+long written = 0;
+long read_so_far = 0;
+
+bool create_fails() {
+  long from = setting("KELP_FAULT_CREATE_FROM", 0);
+  return from > 0 && ++creates >= from;
+}
+
+// How many of `count` bytes may pass before the limit `name`, counted in `so_far`.
+long allowance(const char* name, long& so_far, size_t count) {
+  long limit = setting(name, -1);
+  if (limit < 0) return static_cast<long>(count);
+  long left = limit > so_far ? limit - so_far : 0;
+  return static_cast<long>(count) < left ? static_cast<long>(count) : left;
+}
+
+int open_with(const char* which, const char* path, int flags, va_list rest) {
+  mode_t mode = (flags & O_CREAT) ? static_cast<mode_t>(va_arg(rest, int)) : 0;
+  if ((flags & O_CREAT) && create_fails()) {
+    errno = static_cast<int>(setting("KELP_FAULT_CREATE_ERRNO", ENOSPC));
+    return -1;
+  }
+  return next<int (*)(const char*, int, ...)>(which)(path, flags, mode);
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  int fd = open_with("open", path, flags, rest);
+  va_end(rest);
+  return fd;
+}
+
+int open64(const char* path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  int fd = open_with("open64", path, flags, rest);
+  va_end(rest);
+  return fd;
+}
+
+ssize_t write(int fd, const void* bytes, size_t count) {
+  auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
+  if (fd <= 2) return real(fd, bytes, count);
+  long allowed = allowance("KELP_FAULT_WRITE_AFTER", written, count);
+  if (allowed == 0 && count > 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  ssize_t put = real(fd, bytes, static_cast<size_t>(allowed));
+  if (put > 0) written += put;
+  return put;
+}
+
+ssize_t pread(int fd, void* into, size_t count, off_t offset) {
+  auto real = next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+  long allowed = allowance("KELP_FAULT_READ_AFTER", read_so_far, count);
+  if (allowed == 0 && count > 0) {
+    errno = EIO;
+    return -1;
+  }
+  ssize_t got = real(fd, into, static_cast<size_t>(allowed), offset);
+  if (got > 0) read_so_far += got;
+  return got;
+}
+
+ssize_t pread64(int fd, void* into, size_t count, off_t offset) {
+  return pread(fd, into, count, offset);
+}
+
+}  // extern "C"

@@ -16,7 +16,7 @@ namespace kelp {
 namespace {
 
 void print(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 // The first argument that does not begin with "/" is the source; so is one that does but names

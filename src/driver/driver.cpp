@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "containers/archive.h"
@@ -61,6 +62,32 @@ bool unpack(const std::string& name, Bytes source, Walk walk) {
 
 }  // namespace
 
+namespace {
+
+// Reads the source and runs the handler its extension names; the exit code.
+int convert_source(platform::File file, int argc, const char* const* argv, int source_index,
+                   CodePage code_page) {
+  std::string path = argv[source_index];
+  PathParts parts = split_path(path, code_page);
+  std::string extension = ascii_lower(parts.extension);
+  if (extension != ".img" && extension != ".dat" && extension != ".bmp") return exit_success;
+  Source source = read_source(file, path);
+  int exit_code = exit_success;
+  if (extension == ".bmp") {
+    OverlayRun run = compose_overlay(source.bytes, path,
+                                     platform::command_line(argc, argv, source_index), code_page);
+    print(run.error_line);
+    exit_code = run.exit_code;
+  } else {
+    bool written = extension == ".img" ? unpack(parts.name, source.bytes, walk_package)
+                                       : unpack(parts.name, source.bytes, walk_archive);
+    exit_code = written ? exit_success : exit_incomplete;
+  }
+  return !source.complete && exit_code == exit_success ? exit_incomplete : exit_code;
+}
+
+}  // namespace
+
 int run_kelp(int argc, const char* const* argv) {
   platform::prepare_process();
   print(banner);
@@ -69,29 +96,17 @@ int run_kelp(int argc, const char* const* argv) {
     return exit_success;
   }
   int source_index = choose_source(argc, argv);
-  std::string path = argv[source_index];
-  std::optional<platform::File> file = platform::open_unshared(path);
+  std::optional<platform::File> file = platform::open_unshared(argv[source_index]);
   if (!file) {
     print(error_source_not_found);
     return exit_error;
   }
-  CodePage code_page = code_page_of(platform::locale_charset());
-  PathParts parts = split_path(path, code_page);
-  std::string extension = ascii_lower(parts.extension);
-  int exit_code = exit_success;
-  if (extension == ".img" || extension == ".dat" || extension == ".bmp") {
-    Source source = read_source(*file, path);
-    if (extension == ".bmp") {
-      OverlayRun run = compose_overlay(source.bytes, path,
-                                       platform::command_line(argc, argv, source_index), code_page);
-      print(run.error_line);
-      exit_code = run.exit_code;
-    } else {
-      bool written = extension == ".img" ? unpack(parts.name, source.bytes, walk_package)
-                                         : unpack(parts.name, source.bytes, walk_archive);
-      exit_code = written ? exit_success : exit_incomplete;
-    }
-    if (!source.complete && exit_code == exit_success) exit_code = exit_incomplete;
+  int exit_code = exit_incomplete;
+  try {
+    CodePage code_page = code_page_of(platform::locale_charset());
+    exit_code = convert_source(*file, argc, argv, source_index, code_page);
+  } catch (const std::bad_alloc&) {
+    platform::warn(argv[source_index], "not enough memory; stopped");
   }
   platform::close_file(*file);
   return exit_code;

@@ -185,13 +185,14 @@ OverlayRun compose_overlay(Bytes base_file, const std::string& source_path,
       output_size > output_budget(base_file.size() + overlay_file->bytes.size())) {
     return {exit_error, error_composed_size};
   }
+  std::vector<std::uint8_t> scratch;
+  prepare_bitmap_buffer(scratch, height, std::size_t{bytes_per_pixel} * width);
   OutputFile out = create_output_file(source_name + "-" + overlay_parts.name + ".bmp");
   if (!out.created) return {exit_error, error_output_create};
   Placement at{static_cast<std::uint32_t>(*x), static_cast<std::uint32_t>(*y)};
   auto fill_row = [&](std::uint32_t row, std::uint8_t* pixels) {
     compose_row(*base, *overlay, at, width, row, pixels);
   };
-  std::vector<std::uint8_t> scratch;
   write_bitmap(out, composed_header(base_file, *base, width, height), height,
                std::size_t{bytes_per_pixel} * width, fill_row, scratch);
   return {finish_output(out) ? exit_success : exit_incomplete, {}};

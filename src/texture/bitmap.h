@@ -72,16 +72,30 @@ void write_output(OutputFile& out, Bytes bytes);
 // Big bitmaps are written in pieces of about this size rather than built whole.
 constexpr std::size_t max_write_chunk = 8u << 20;
 
+// The buffer write_bitmap needs for a bitmap of `rows` rows of `row_size` bytes.
+constexpr std::size_t bitmap_buffer_size(std::uint32_t rows, std::size_t row_size) {
+  std::uint64_t total = bitmap_header_size + std::uint64_t{row_size} * rows;
+  return static_cast<std::size_t>(
+      std::max<std::uint64_t>(std::min<std::uint64_t>(total, max_write_chunk), row_size));
+}
+
+// Grows `scratch` for write_bitmap. Done before the file is created, so that running out of
+// memory cannot leave a partial file behind.
+inline void prepare_bitmap_buffer(std::vector<std::uint8_t>& scratch, std::uint32_t rows,
+                                  std::size_t row_size) {
+  std::size_t capacity = bitmap_buffer_size(rows, row_size);
+  if (scratch.size() < capacity) scratch.resize(capacity);
+}
+
 // Writes a 54-byte header and then `rows` rows of `row_size` bytes, in file order, each made by
-// fill_row(file_row, destination), with as few writes as the pieces allow. `scratch` is reused.
+// fill_row(file_row, destination), with as few writes as the pieces allow, through `scratch`
+// (see prepare_bitmap_buffer).
 template <typename FillRow>
 void write_bitmap(OutputFile& out, std::span<const std::uint8_t, bitmap_header_size> header,
                   std::uint32_t rows, std::size_t row_size, FillRow fill_row,
                   std::vector<std::uint8_t>& scratch) {
-  std::uint64_t total = bitmap_header_size + std::uint64_t{row_size} * rows;
-  auto capacity = static_cast<std::size_t>(
-      std::max<std::uint64_t>(std::min<std::uint64_t>(total, max_write_chunk), row_size));
-  if (scratch.size() < capacity) scratch.resize(capacity);
+  prepare_bitmap_buffer(scratch, rows, row_size);
+  std::size_t capacity = bitmap_buffer_size(rows, row_size);
   std::uint8_t* buffer = scratch.data();
   std::copy(header.begin(), header.end(), buffer);
   std::size_t used = bitmap_header_size;

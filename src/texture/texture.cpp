@@ -83,6 +83,7 @@ template <typename ExpandRow>
 Outcome write_texture(const std::string& name, std::uint32_t side, ExpandRow expand_row,
                       TextureOutput& output) {
   if (bitmap_file_size(side, side) > output.room) return Outcome::too_large;
+  prepare_bitmap_buffer(output.scratch, side, bytes_per_pixel * side);
   OutputFile out = create_output_file(name + ".bmp");
   if (!out.created) {
     platform::warn(out.name, "cannot create: " + platform::describe_error(out.error));

@@ -232,6 +232,25 @@ TEST(Hostile, EveryCaseEndsCleanlyAndTouchesNothingElse) {
   }
 }
 
+TEST(Hostile, SourcesLargerThanMemoryEndTheRunCleanly) {
+#ifdef KELP_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+  TempDir dir;
+  write_file(dir.path / "sparse.img", {});
+  fs::resize_file(dir.path / "sparse.img", std::uint64_t{3} << 30);  // a sparse file
+  RunResult run = run_kelp(dir.path, {kelp_binary(), "sparse.img"},
+                           {.environment = {},
+                            .unprivileged = false,
+                            .file_size_limit = 0,
+                            .timeout_seconds = 60,
+                            .address_space_limit = 1L << 30});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, banner_text());
+  EXPECT_EQ(run.err, "kelp: sparse.img: not enough memory; stopped\n");
+  EXPECT_EQ(files_in(dir.path).size(), 1u);
+}
+
 TEST(Hostile, DirectoriesNamedLikeSourcesAreNotSources) {
   TempDir dir;
   for (std::string name : {"scene.img", "demo.dat", "base.bmp"}) {

@@ -96,6 +96,11 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
                  static_cast<rlim_t>(options.file_size_limit)};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
   }
+  if (options.address_space_limit > 0) {
+    rlimit limit{static_cast<rlim_t>(options.address_space_limit),
+                 static_cast<rlim_t>(options.address_space_limit)};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+  }
   ::execve(KELP_BINARY, argv, envp);
   ::_exit(127);
 }

@@ -35,7 +35,8 @@ void walk_archive(Unpack& run, const std::string& name, Bytes archive) {
       coded = coded.first(*coded_length);
     }
     std::uint32_t decoded = lzss_decode(coded, work);
-    if (charge_decoded(run, entry, decoded)) visit_entry(run, entry, work.contents(), ArchiveRule::ignored);
+    if (charge_decoded(run, entry, decoded))
+      visit_entry(run, entry, work.contents(), ArchiveRule::ignored);
   }
   --run.archives_open;
 }

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "platform/platform.h"
 #include <utility>
+#include "platform/platform.h"
 
 namespace kelp {
 

@@ -56,7 +56,7 @@ void export_texture(Unpack& run, const std::string& name, Bytes entry, Convert c
     case Outcome::too_large:
       stop(run, name,
            "output would pass " + std::to_string(run.max_output) +
-               " bytes (64 MiB and 256 times the source)");
+               " bytes, the limit for this source");
       break;
     case Outcome::skipped:
       break;
@@ -76,8 +76,7 @@ bool charge_decoded(Unpack& run, const std::string& name, std::uint64_t bytes) {
   run.decoded_charged += bytes;
   if (run.decoded_charged <= run.max_decoded) return true;
   stop(run, name,
-       "decoding passed " + std::to_string(run.max_decoded) +
-           " bytes (1 GiB and 256 times the source)");
+       "decoding passed " + std::to_string(run.max_decoded) + " bytes, the limit for this source");
   return false;
 }
 

@@ -96,11 +96,14 @@ std::string command_line(int argc, const char* const* argv, int source_index) {
 }
 
 std::uint8_t* allocate_zero_pages(std::size_t size) {
-  void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   return block == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(block);
 }
 
-void release_pages(std::uint8_t* block, std::size_t size) { ::munmap(block, size); }
+void release_pages(std::uint8_t* block, std::size_t size) {
+  ::munmap(block, size);
+}
 
 std::string locale_charset() {
   if (std::setlocale(LC_CTYPE, "") == nullptr) return "";

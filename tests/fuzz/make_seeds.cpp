@@ -18,7 +18,8 @@ std::filesystem::path folder;
 void seed(const std::string& target, const std::string& name, const ByteVec& bytes) {
   std::filesystem::create_directories(folder / target);
   std::ofstream out(folder / target / name, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) std::exit(1);
 }
 
@@ -44,9 +45,12 @@ ByteVec overlay_input(const std::string& line, const ByteVec& base, const ByteVe
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   folder = argv[1];
-  Picture small4 = make_picture(4, varied_palette(16, 1), [](unsigned x, unsigned y) { return x + y; });
-  Picture odd4 = make_picture(5, varied_palette(16, 2), [](unsigned x, unsigned y) { return x * y; });
-  Picture small8 = make_picture(8, varied_palette(256, 3), [](unsigned x, unsigned y) { return x * 8 + y; });
+  Picture small4 =
+      make_picture(4, varied_palette(16, 1), [](unsigned x, unsigned y) { return x + y; });
+  Picture odd4 =
+      make_picture(5, varied_palette(16, 2), [](unsigned x, unsigned y) { return x * y; });
+  Picture small8 =
+      make_picture(8, varied_palette(256, 3), [](unsigned x, unsigned y) { return x * 8 + y; });
   ByteVec tx4 = tx4_record(small4), tx8 = tx8_record(small8);
   ByteVec nested = package({tx8, mot_record(), tx4_record(odd4)});
   ByteVec dat = archive({tx4, package({tx8}), mot_record(), archive({tx4})});
@@ -63,7 +67,8 @@ int main(int argc, char** argv) {
   seed("lzss", "texture", kelp::lzss_encode(tx8));
   seed("lzss", "package", kelp::lzss_encode(nested));
   seed("lzss", "literals", literal_coded(tx4));
-  seed("lzss", "worked", {0xFF, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 0x0F, 'Q', 'R', 'S', 'T', 0x00, 0x02});
+  seed("lzss", "worked",
+       {0xFF, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 0x0F, 'Q', 'R', 'S', 'T', 0x00, 0x02});
 
   seed("texture", "tx4", prefixed(0, tx4));
   seed("texture", "tx4-odd", prefixed(0, tx4_record(odd4)));

@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto base_length = kelp::read_le<std::uint32_t>(input, 1);
   if (!line_length || !base_length || !kelp::fits(input, 5, *line_length)) return 0;
   std::string line;
-  for (std::uint8_t byte : input.subspan(5, *line_length)) line += alphabet[byte % (sizeof alphabet - 1)];
+  for (std::uint8_t byte : input.subspan(5, *line_length))
+    line += alphabet[byte % (sizeof alphabet - 1)];
   kelp::Bytes rest = input.subspan(5 + *line_length);
   kelp::Bytes base = rest.first(std::min<std::size_t>(*base_length, rest.size()));
   write_overlay(rest.subspan(base.size()));

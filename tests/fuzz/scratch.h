@@ -11,13 +11,15 @@
 namespace kelp::fuzz {
 
 inline void enter_scratch_directory() {
-  std::filesystem::path base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+  std::filesystem::path base =
+      std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
   std::string pattern = (base / "kelp-fuzz-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr || ::chdir(pattern.c_str()) != 0) std::abort();
 }
 
 inline void empty_scratch_directory() {
-  for (const auto& entry : std::filesystem::directory_iterator(".")) std::filesystem::remove_all(entry.path());
+  for (const auto& entry : std::filesystem::directory_iterator("."))
+    std::filesystem::remove_all(entry.path());
 }
 
 }  // namespace kelp::fuzz

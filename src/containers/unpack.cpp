@@ -81,8 +81,8 @@ bool charge_decoded(Unpack& run, const std::string& name, std::uint64_t bytes) {
 }
 
 void visit_entry(Unpack& run, const std::string& name, Bytes entry, ArchiveRule rule) {
-  if (++run.entries_visited > max_entries_visited) {
-    stop(run, name, "more than " + std::to_string(max_entries_visited) + " entries visited");
+  if (++run.entries_visited > run.max_entries) {
+    stop(run, name, "more than " + std::to_string(run.max_entries) + " entries visited");
     return;
   }
   if (!fits(entry, 0, classification_size)) {

@@ -30,6 +30,7 @@ constexpr std::uint64_t decode_allowance = std::uint64_t{1} << 30;
 constexpr std::uint64_t min_file_charge = 4096;
 
 struct Unpack {
+  std::uint64_t max_entries = max_entries_visited;
   std::uint64_t max_output = 0;   // bytes the run may write
   std::uint64_t max_decoded = 0;  // bytes the run may decode
   std::uint64_t entries_visited = 0;

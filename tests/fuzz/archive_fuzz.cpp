@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   kelp::Bytes source(data, size);
-  kelp::Unpack run = kelp::start_unpack(size);
-  run.nesting.push_back(source.data());
+  kelp::Unpack run = kelp::fuzz::fuzz_unpack(data, size);
   kelp::walk_archive(run, "fuzz", source);
   kelp::fuzz::empty_scratch_directory();
   return 0;

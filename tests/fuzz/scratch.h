@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "containers/unpack.h"
+
 namespace kelp::fuzz {
 
 inline void enter_scratch_directory() {
@@ -20,6 +22,16 @@ inline void enter_scratch_directory() {
 inline void empty_scratch_directory() {
   for (const auto& entry : std::filesystem::directory_iterator("."))
     std::filesystem::remove_all(entry.path());
+}
+
+// Limits far below a real run's, so that each input is quick: a run over `size` bytes.
+inline kelp::Unpack fuzz_unpack(const std::uint8_t* data, std::size_t size) {
+  kelp::Unpack run = kelp::start_unpack(size);
+  run.max_entries = 20000;
+  run.max_output = (std::uint64_t{1} << 20) + 16 * size;
+  run.max_decoded = (std::uint64_t{64} << 20) + 64 * size;
+  run.nesting.push_back(data);
+  return run;
 }
 
 }  // namespace kelp::fuzz

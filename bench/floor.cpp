@@ -74,6 +74,8 @@ int main(int argc, char** argv) {
     std::printf("%.4f\n", seconds_since(start));
     return 0;
   }
-  std::fprintf(stderr, "usage: floor files <reference> <output> | floor overlay <base> <overlay> <output>\n");
+  std::fprintf(
+      stderr,
+      "usage: floor files <reference> <output> | floor overlay <base> <overlay> <output>\n");
   return 2;
 }

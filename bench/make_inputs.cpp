@@ -22,11 +22,12 @@ unsigned next_random(unsigned below) {
 // A texture-like picture: smooth gradients with some noise and tiles, as game textures are.
 Picture texture(unsigned side, unsigned colours) {
   unsigned seed = next_random(1000);
-  return make_picture(static_cast<std::uint16_t>(side), varied_palette(colours, seed), [=](unsigned x, unsigned y) {
-    unsigned smooth = (x * 3 + y * 5) / (1 + side / 64);
-    unsigned tile = ((x / 8) ^ (y / 8)) & 3;
-    return (smooth + tile * 7 + ((x * y + seed) % 3)) % colours;
-  });
+  return make_picture(static_cast<std::uint16_t>(side), varied_palette(colours, seed),
+                      [=](unsigned x, unsigned y) {
+                        unsigned smooth = (x * 3 + y * 5) / (1 + side / 64);
+                        unsigned tile = ((x / 8) ^ (y / 8)) & 3;
+                        return (smooth + tile * 7 + ((x * y + seed) % 3)) % colours;
+                      });
 }
 
 ByteVec random_texture_record(unsigned min_side_log2, unsigned max_side_log2) {
@@ -46,7 +47,8 @@ std::vector<ByteVec> texture_entries(std::size_t bytes) {
 
 void write_file(const std::filesystem::path& path, const ByteVec& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) {
     std::fprintf(stderr, "make_inputs: cannot write %s\n", path.c_str());
     std::exit(1);

@@ -45,16 +45,6 @@ std::vector<ByteVec> texture_entries(std::size_t bytes) {
   return entries;
 }
 
-void write_file(const std::filesystem::path& path, const ByteVec& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (!out) {
-    std::fprintf(stderr, "make_inputs: cannot write %s\n", path.c_str());
-    std::exit(1);
-  }
-}
-
 // About 250 MiB: 56 MiB of textures, then nested packages of 64 and 124 MiB. Every entry starts
 // below the 128 MiB that a slot's 16-bit sector field reaches.
 ByteVec big_img() {

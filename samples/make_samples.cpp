@@ -97,16 +97,6 @@ Image sun() {
   return image;
 }
 
-void write_file(const std::filesystem::path& path, const ByteVec& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (!out) {
-    std::fprintf(stderr, "make_samples: cannot write %s\n", path.c_str());
-    std::exit(1);
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,6 +105,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::filesystem::path folder = argv[1];
+  std::filesystem::create_directories(folder);
   ByteVec junk = text_bytes("not a texture, passed over");
   ByteVec nested = package({tx4_record(rings(32)), tx8_record(plasma(64))});
   ByteVec nested_archive = archive({tx8_record(sunset(48)), tx4_record(tiles(16))});

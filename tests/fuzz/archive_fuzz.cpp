@@ -11,9 +11,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  kelp::Bytes source(data, size);
-  kelp::Unpack run = kelp::fuzz::fuzz_unpack(data, size);
-  kelp::walk_archive(run, "fuzz", source);
-  kelp::fuzz::empty_scratch_directory();
+  kelp::fuzz::fuzz_walk(data, size, kelp::walk_archive);
   return 0;
 }

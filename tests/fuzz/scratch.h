@@ -24,14 +24,17 @@ inline void empty_scratch_directory() {
     std::filesystem::remove_all(entry.path());
 }
 
-// Limits far below a real run's, so that each input is quick: a run over `size` bytes.
-inline kelp::Unpack fuzz_unpack(const std::uint8_t* data, std::size_t size) {
+// Walks `size` bytes by `walk` as a source, with limits far below a real run's so that each
+// input is quick, and empties the scratch directory afterwards.
+template <typename Walk>
+void fuzz_walk(const std::uint8_t* data, std::size_t size, Walk walk) {
   kelp::Unpack run = kelp::start_unpack(size);
   run.max_entries = 20000;
   run.max_output = (std::uint64_t{1} << 20) + 16 * size;
   run.max_decoded = (std::uint64_t{2} << 20) + 16 * size;
   run.nesting.push_back(data);
-  return run;
+  walk(run, "fuzz", kelp::Bytes(data, size));
+  empty_scratch_directory();
 }
 
 }  // namespace kelp::fuzz

@@ -3,6 +3,8 @@
 #include "containers/lzss.h"
 
 #include <algorithm>
+#include <fstream>
+#include <stdexcept>
 
 namespace kelp::test {
 
@@ -48,6 +50,13 @@ ByteVec record(const char* tag, const Picture& picture, std::size_t entries, boo
 }
 
 }  // namespace
+
+void write_file(const std::filesystem::path& path, const ByteVec& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
 
 void put_u16(ByteVec& bytes, std::size_t at, std::uint16_t value) {
   bytes.at(at) = static_cast<std::uint8_t>(value);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct Picture {
   std::vector<Rgba> palette;
   std::vector<std::uint8_t> indices;
 };
+
+// Writes the bytes as a file; throws when it cannot.
+void write_file(const std::filesystem::path& path, const ByteVec& bytes);
 
 void put_u16(ByteVec& bytes, std::size_t at, std::uint16_t value);
 void put_u32(ByteVec& bytes, std::size_t at, std::uint32_t value);

@@ -28,7 +28,6 @@ struct InDirectory {
   fs::path previous;
 };
 
-void write_file(const fs::path& path, const ByteVec& bytes);
 ByteVec read_file(const fs::path& path);
 
 // Every regular file in `dir` (not below it), by name.

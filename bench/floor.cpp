@@ -2,12 +2,19 @@
 //   floor files <reference-folder> <output-folder>
 //     loads every file of the reference folder (untimed), then creates each in the output folder
 //     with O_CREAT|O_EXCL and writes its bytes with one write;
+//   floor hot <reference-folder> <output-folder>
+//     the same, but every file's bytes come from one buffer that stays in the processor's cache
+//     (the contents differ, the cost of creating and filling the files does not);
 //   floor overlay <base> <overlay> <output-file>
-//     reads both inputs whole, then writes an output as large as the larger picture.
-// Prints the timed part in seconds.
+//     reads both inputs whole, then writes an output as large as the larger picture;
+//   floor start
+//     does nothing: the script times it to add the cost of starting a process to the floor.
+// Buffers are taken as kelp takes them, in large zero pages. Prints the timed part in seconds.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -17,17 +24,30 @@
 
 namespace {
 
-std::vector<char> read_all(const std::string& path) {
+struct Buffer {
+  char* bytes = nullptr;
+  std::size_t size = 0;
+};
+
+Buffer allocate(std::size_t size) {
+  void* block = ::mmap(nullptr, std::max<std::size_t>(size, 1), PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) std::exit(1);
+  ::madvise(block, std::max<std::size_t>(size, 1), MADV_HUGEPAGE);
+  return {static_cast<char*>(block), size};
+}
+
+Buffer read_all(const std::string& path) {
+  Buffer buffer = allocate(std::filesystem::file_size(path));
   int fd = ::open(path.c_str(), O_RDONLY);
-  std::vector<char> bytes(std::filesystem::file_size(path));
   std::size_t done = 0;
-  while (fd >= 0 && done < bytes.size()) {
-    ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+  while (fd >= 0 && done < buffer.size) {
+    ssize_t got = ::read(fd, buffer.bytes + done, buffer.size - done);
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);
   }
   ::close(fd);
-  return bytes;
+  return buffer;
 }
 
 bool write_new(const std::string& path, const char* bytes, std::size_t size) {
@@ -41,41 +61,49 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-std::uint32_t field(const std::vector<char>& file, std::size_t at) {
+std::uint32_t field(const Buffer& file, std::size_t at) {
   std::uint32_t value = 0;
-  if (file.size() >= at + 4) std::memcpy(&value, file.data() + at, 4);
+  if (file.size >= at + 4) std::memcpy(&value, file.bytes + at, 4);
   return value;
+}
+
+int write_files(const std::string& reference, const std::string& output, bool hot) {
+  std::vector<std::pair<std::string, Buffer>> files;
+  std::size_t largest = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(reference)) {
+    files.emplace_back(entry.path().filename().string(), read_all(entry.path().string()));
+    largest = std::max(largest, files.back().second.size);
+  }
+  Buffer shared = allocate(largest);
+  std::memset(shared.bytes, 1, largest);
+  auto start = std::chrono::steady_clock::now();
+  for (const auto& [name, bytes] : files) {
+    if (!write_new(output + "/" + name, hot ? shared.bytes : bytes.bytes, bytes.size)) return 1;
+  }
+  std::printf("%.4f\n", seconds_since(start));
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "files" && argc == 4) {
-    std::vector<std::pair<std::string, std::vector<char>>> files;
-    for (const auto& entry : std::filesystem::directory_iterator(argv[2])) {
-      files.emplace_back(entry.path().filename().string(), read_all(entry.path().string()));
-    }
-    auto start = std::chrono::steady_clock::now();
-    for (const auto& [name, bytes] : files) {
-      if (!write_new(std::string(argv[3]) + "/" + name, bytes.data(), bytes.size())) return 1;
-    }
-    std::printf("%.4f\n", seconds_since(start));
-    return 0;
-  }
+  if (mode == "start") return 0;
+  if ((mode == "files" || mode == "hot") && argc == 4)
+    return write_files(argv[2], argv[3], mode == "hot");
   if (mode == "overlay" && argc == 5) {
     auto start = std::chrono::steady_clock::now();
-    std::vector<char> base = read_all(argv[2]), overlay = read_all(argv[3]);
+    Buffer base = read_all(argv[2]), overlay = read_all(argv[3]);
     std::uint64_t width = std::max(field(base, 18), field(overlay, 18));
     std::uint64_t height = std::max(field(base, 22), field(overlay, 22));
     std::size_t size = 54 + 4 * width * height;
-    if (base.size() < size) base.resize(size);  // bytes it already has, as far as they go
-    if (!write_new(argv[4], base.data(), size)) return 1;
+    Buffer output = size <= base.size ? base : allocate(size);  // bytes it already has
+    if (!write_new(argv[4], output.bytes, size)) return 1;
     std::printf("%.4f\n", seconds_since(start));
     return 0;
   }
   std::fprintf(
       stderr,
-      "usage: floor files <reference> <output> | floor overlay <base> <overlay> <output>\n");
+      "usage: floor files|hot <reference> <output> | floor overlay <base> <overlay> <output>\n");
   return 2;
 }

@@ -96,16 +96,10 @@ void decode_group(Decoder& d) {
 
 }  // namespace
 
-constexpr std::size_t work_block_size = lzss_window + max_decoded_size + slack;
-
-void WorkBuffer::Release::operator()(std::uint8_t* block) const {
-  platform::release_pages(block, work_block_size);
-}
-
 WorkBuffer make_work_buffer() {
-  std::uint8_t* block = platform::allocate_zero_pages(work_block_size);
-  if (block == nullptr) throw std::bad_alloc();
-  return WorkBuffer{std::unique_ptr<std::uint8_t, WorkBuffer::Release>(block), 0};
+  platform::PageBlock block = platform::allocate_pages(lzss_window + max_decoded_size + slack);
+  if (!block) throw std::bad_alloc();
+  return WorkBuffer{std::move(block), 0};
 }
 
 std::uint32_t lzss_decode(Bytes coded, WorkBuffer& work) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "containers/bytes.h"
+#include "platform/platform.h"
 
 namespace kelp {
 
@@ -26,10 +27,7 @@ constexpr std::size_t max_decoded_size = 0x2000000;
 // a window of zero bytes that stands for slots not yet written, and followed by a little slack
 // for copies done in whole words.
 struct WorkBuffer {
-  struct Release {
-    void operator()(std::uint8_t* block) const;
-  };
-  std::unique_ptr<std::uint8_t, Release> block;
+  platform::PageBlock block;
   std::size_t dirty = 0;  // bytes of the output area that may be non-zero
 
   std::uint8_t* output() const { return block.get() + lzss_window; }

@@ -30,14 +30,15 @@ int choose_source(int argc, const char* const* argv) {
 }
 
 struct Source {
-  std::unique_ptr<std::uint8_t[]> buffer;
+  platform::PageBlock buffer;
   Bytes bytes;
   bool complete = true;
 };
 
 Source read_source(platform::File file, const std::string& path) {
   std::uint64_t size = platform::file_size(file);
-  Source source{std::make_unique_for_overwrite<std::uint8_t[]>(size), {}, true};
+  Source source{platform::allocate_pages(size), {}, true};
+  if (!source.buffer) throw std::bad_alloc();
   int error = 0;
   std::size_t got = platform::read_whole(file, {source.buffer.get(), size}, error);
   source.bytes = Bytes(source.buffer.get(), got);

@@ -5,7 +5,12 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "driver/driver.h"
 #include "platform/platform.h"
@@ -44,31 +49,67 @@ struct Placement {
   std::uint32_t x, y;  // the overlay's offsets, negative ones wrapped as unsigned
 };
 
+// Copies `count` base pixels with their alpha bytes cleared.
+void copy_without_alpha(const std::uint8_t* from, std::uint8_t* to, std::uint32_t count) {
+  const std::uint8_t colour_bytes[4] = {0xFF, 0xFF, 0xFF, 0x00};
+  std::uint32_t mask;
+  std::memcpy(&mask, colour_bytes, 4);
+  for (std::uint32_t x = 0; x < count; ++x) {
+    std::uint32_t pixel;
+    std::memcpy(&pixel, from + 4 * x, 4);
+    pixel &= mask;
+    std::memcpy(to + 4 * x, &pixel, 4);
+  }
+}
+
+// Blends `count` overlay pixels into the row's pixels in place; each result's alpha is the
+// overlay's. Four pixels at a time where the processor has SSE2, with the same 16-bit arithmetic.
+void blend_pixels(const std::uint8_t* overlay, std::uint8_t* row, std::uint32_t count) {
+  std::uint32_t x = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), scale = _mm_set1_epi16(128),
+                low_bytes = _mm_set1_epi16(0xFF);
+  const __m128i alpha_bytes = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  auto blend_two = [&](__m128i base, __m128i over) {  // two pixels in 16-bit lanes
+    __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(over, 0xFF), 0xFF);
+    __m128i sum = _mm_add_epi16(_mm_mullo_epi16(base, _mm_sub_epi16(scale, alpha)),
+                                _mm_mullo_epi16(over, alpha));
+    return _mm_and_si128(_mm_srli_epi16(sum, 7), low_bytes);
+  };
+  for (; x + 4 <= count; x += 4) {
+    __m128i base = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * x));
+    __m128i over = _mm_loadu_si128(reinterpret_cast<const __m128i*>(overlay + 4 * x));
+    __m128i low = blend_two(_mm_unpacklo_epi8(base, zero), _mm_unpacklo_epi8(over, zero));
+    __m128i high = blend_two(_mm_unpackhi_epi8(base, zero), _mm_unpackhi_epi8(over, zero));
+    __m128i blended = _mm_packus_epi16(low, high);
+    blended =
+        _mm_or_si128(_mm_andnot_si128(alpha_bytes, blended), _mm_and_si128(alpha_bytes, over));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 4 * x), blended);
+  }
+#endif
+  for (; x < count; ++x) {
+    const std::uint8_t* o = overlay + 4 * x;
+    std::uint8_t* p = row + 4 * x;
+    p[0] = blend_channel(p[0], o[0], o[3]);
+    p[1] = blend_channel(p[1], o[1], o[3]);
+    p[2] = blend_channel(p[2], o[2], o[3]);
+    p[3] = o[3];
+  }
+}
+
 // Row y of the composed image: the base where it reaches (alpha 0), black elsewhere, and the
 // overlay blended over both where it reaches.
 void compose_row(const BitmapImage& base, const BitmapImage& overlay, Placement at,
                  std::uint32_t width, std::uint32_t y, std::uint8_t* row) {
   std::uint32_t from_base = y < base.height ? std::min(base.width, width) : 0;
-  const std::uint8_t* base_row = base.pixels.data() + std::uint64_t{4} * y * base.width;
-  for (std::uint32_t x = 0; x < from_base; ++x) {
-    std::memcpy(row + 4 * x, base_row + 4 * x, 3);
-    row[4 * x + 3] = 0;
-  }
+  copy_without_alpha(base.pixels.data() + std::uint64_t{4} * y * base.width, row, from_base);
   std::memset(row + std::size_t{4} * from_base, 0, std::size_t{4} * (width - from_base));
   if (y < at.y || y - at.y >= overlay.height || at.x >= width) return;
   const std::uint8_t* overlay_row =
       overlay.pixels.data() + std::uint64_t{4} * (y - at.y) * overlay.width;
   auto end = static_cast<std::uint32_t>(
       std::min<std::uint64_t>(std::uint64_t{at.x} + overlay.width, width));
-  for (std::uint32_t x = at.x; x < end; ++x) {
-    const std::uint8_t* o = overlay_row + std::size_t{4} * (x - at.x);
-    std::uint8_t* p = row + std::size_t{4} * x;
-    std::uint8_t alpha = o[3];
-    p[0] = blend_channel(p[0], o[0], alpha);
-    p[1] = blend_channel(p[1], o[1], alpha);
-    p[2] = blend_channel(p[2], o[2], alpha);
-    p[3] = alpha;
-  }
+  blend_pixels(overlay_row, row + std::size_t{4} * at.x, end - at.x);
 }
 
 // The output's header: the base's own when it is the plain 54-byte form, with size, width and
@@ -90,7 +131,7 @@ std::array<std::uint8_t, bitmap_header_size> composed_header(Bytes base_file,
 }
 
 struct OverlayFile {
-  std::unique_ptr<std::uint8_t[]> buffer;
+  platform::PageBlock buffer;
   Bytes bytes;
 };
 
@@ -98,7 +139,8 @@ std::optional<OverlayFile> read_overlay(const std::string& path) {
   std::optional<platform::File> file = platform::open_unshared(path);
   if (!file) return std::nullopt;
   std::uint64_t size = platform::file_size(*file);
-  OverlayFile overlay{std::make_unique_for_overwrite<std::uint8_t[]>(size), {}};
+  OverlayFile overlay{platform::allocate_pages(size), {}};
+  if (!overlay.buffer) throw std::bad_alloc();
   int error = 0;
   std::size_t got = platform::read_whole(*file, {overlay.buffer.get(), size}, error);
   platform::close_file(*file);

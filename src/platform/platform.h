@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -60,9 +61,14 @@ bool path_exists(const std::string& path);
 // invocation and the source argument, whose paths are full of "/".
 std::string command_line(int argc, const char* const* argv, int source_index);
 
-// A block of `size` zero bytes whose pages cost no memory until they are written, or null.
-std::uint8_t* allocate_zero_pages(std::size_t size);
-void release_pages(std::uint8_t* block, std::size_t size);
+// A block of `size` zero bytes whose pages cost no memory until they are written, in large
+// pages where the system has them; empty when the memory cannot be had.
+struct PageRelease {
+  std::size_t size = 0;
+  void operator()(std::uint8_t* block) const;
+};
+using PageBlock = std::unique_ptr<std::uint8_t, PageRelease>;
+PageBlock allocate_pages(std::size_t size);
 
 // The user's character set, as the locale names it (for example "UTF-8" or "SHIFT_JIS").
 std::string locale_charset();

@@ -95,13 +95,17 @@ std::string command_line(int argc, const char* const* argv, int source_index) {
   return text;
 }
 
-std::uint8_t* allocate_zero_pages(std::size_t size) {
-  void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+PageBlock allocate_pages(std::size_t size) {
+  std::size_t mapped = size == 0 ? 1 : size;
+  void* block = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  return block == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(block);
+  if (block == MAP_FAILED) return PageBlock(nullptr, PageRelease{0});
+  // Large pages cut the page faults of filling big buffers five-hundredfold.
+  ::madvise(block, mapped, MADV_HUGEPAGE);
+  return PageBlock(static_cast<std::uint8_t*>(block), PageRelease{mapped});
 }
 
-void release_pages(std::uint8_t* block, std::size_t size) {
+void PageRelease::operator()(std::uint8_t* block) const {
   ::munmap(block, size);
 }
 

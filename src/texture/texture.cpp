@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -59,6 +60,13 @@ std::optional<Texture> locate_texture(const std::string& name, Bytes record,
                  record.subspan(*indices_at, index_bytes)};
 }
 
+// Asks for the index bytes of the row converted next (the one above in storage, since rows are
+// written bottom-up) while this one is converted: they are read straight from memory.
+void prefetch(const std::uint8_t* from, std::size_t bytes) {
+  constexpr std::size_t cache_line = 64;
+  for (std::size_t at = 0; at < bytes; at += cache_line) __builtin_prefetch(from + at);
+}
+
 Colours tx4_colours(Bytes stored) {
   std::array<std::uint8_t, tx4_palette_entries * palette_entry_size> entries{};
   std::copy(stored.begin(), stored.end(), entries.begin());
@@ -114,17 +122,27 @@ Outcome convert_tx4(const std::string& name, Bytes record, TextureOutput& output
   auto texture = locate_texture(name, record, tx4_palette_entries, 4);
   if (!texture) return Outcome::skipped;
   Colours colours = tx4_colours(texture->palette);
+  // Pixel k sits in byte k / 2: the low nibble for even k, the high one for odd k. Each index
+  // byte becomes the eight bytes of its two pixels at once.
+  std::array<std::uint8_t[2 * bytes_per_pixel], 256> pairs;
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    std::memcpy(pairs[byte], &colours[byte & 0x0F], bytes_per_pixel);
+    std::memcpy(pairs[byte] + bytes_per_pixel, &colours[byte >> 4], bytes_per_pixel);
+  }
   const std::uint8_t* indices = texture->indices.data();
   std::uint32_t side = texture->side;
-  // Pixel k sits in byte k / 2: the low nibble for even k, the high one for odd k.
   auto expand_row = [&](std::uint32_t row, std::uint8_t* out) {
     std::uint64_t first = std::uint64_t{row} * side;
-    for (std::uint32_t x = 0; x < side; ++x) {
-      std::uint64_t k = first + x;
-      std::uint8_t pair = indices[k / 2];
-      std::uint8_t index = (k & 1) ? pair >> 4 : pair & 0x0F;
-      std::memcpy(out + bytes_per_pixel * x, &colours[index], bytes_per_pixel);
+    const std::uint8_t* in = indices + first / 2;
+    if (row > 0) prefetch(in - side / 2, side / 2 + 1);
+    std::uint32_t x = 0;
+    if (first & 1) {  // an odd side: this row starts in a byte's high nibble
+      std::memcpy(out, &colours[*in++ >> 4], bytes_per_pixel);
+      x = 1;
     }
+    for (; x + 1 < side; x += 2)
+      std::memcpy(out + bytes_per_pixel * x, pairs[*in++], 2 * bytes_per_pixel);
+    if (x < side) std::memcpy(out + bytes_per_pixel * x, &colours[*in & 0x0F], bytes_per_pixel);
   };
   return write_texture(name, side, expand_row, output);
 }
@@ -137,9 +155,22 @@ Outcome convert_tx8(const std::string& name, Bytes record, TextureOutput& output
   std::uint32_t side = texture->side;
   auto expand_row = [&](std::uint32_t row, std::uint8_t* out) {
     const std::uint8_t* stored = indices + std::uint64_t{row} * side;
-    for (std::uint32_t x = 0; x < side; ++x) {
-      std::memcpy(out + bytes_per_pixel * x, &colours[stored[x]], bytes_per_pixel);
+    if (row > 0) prefetch(stored - side, side);
+    std::uint32_t x = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      // Eight indices read at once, two pixels stored at once.
+      for (; x + 8 <= side; x += 8) {
+        std::uint64_t eight;
+        std::memcpy(&eight, stored + x, 8);
+        for (unsigned k = 0; k < 8; k += 2, eight >>= 16) {
+          std::uint64_t two = colours[eight & 0xFF] | std::uint64_t{colours[(eight >> 8) & 0xFF]}
+                                                          << 32;
+          std::memcpy(out + bytes_per_pixel * (x + k), &two, 2 * bytes_per_pixel);
+        }
+      }
     }
+    for (; x < side; ++x)
+      std::memcpy(out + bytes_per_pixel * x, &colours[stored[x]], bytes_per_pixel);
   };
   return write_texture(name, side, expand_row, output);
 }

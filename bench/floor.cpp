@@ -8,7 +8,11 @@
 //   floor overlay <base> <overlay> <output-file>
 //     reads both inputs whole, then writes an output as large as the larger picture;
 //   floor start
-//     does nothing: the script times it to add the cost of starting a process to the floor.
+//     does nothing: the script times it to add the cost of starting a process to the floor;
+//   floor warm <GiB>
+//     touches that much memory once and frees it. In a virtual machine the host may back a
+//     guest page only when it is first used, which makes whoever touches fresh memory first
+//     (either program, by chance) several times slower; warming first makes the runs steady.
 // Buffers are taken as kelp takes them, in large zero pages. Prints the timed part in seconds.
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -37,16 +41,22 @@ Buffer allocate(std::size_t size) {
   return {static_cast<char*>(block), size};
 }
 
-Buffer read_all(const std::string& path) {
-  Buffer buffer = allocate(std::filesystem::file_size(path));
+// Reads `path` whole into `into`; the bytes read.
+std::size_t read_into(const std::string& path, char* into, std::size_t size) {
   int fd = ::open(path.c_str(), O_RDONLY);
   std::size_t done = 0;
-  while (fd >= 0 && done < buffer.size) {
-    ssize_t got = ::read(fd, buffer.bytes + done, buffer.size - done);
+  while (fd >= 0 && done < size) {
+    ssize_t got = ::read(fd, into + done, size - done);
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);
   }
   ::close(fd);
+  return done;
+}
+
+Buffer read_all(const std::string& path) {
+  Buffer buffer = allocate(std::filesystem::file_size(path));
+  buffer.size = read_into(path, buffer.bytes, buffer.size);
   return buffer;
 }
 
@@ -67,18 +77,27 @@ std::uint32_t field(const Buffer& file, std::size_t at) {
   return value;
 }
 
+// Every file's bytes are loaded into one block, as kelp holds its source in one block: many
+// small mappings would make the kernel compact memory for each and slow down every write.
 int write_files(const std::string& reference, const std::string& output, bool hot) {
-  std::vector<std::pair<std::string, Buffer>> files;
-  std::size_t largest = 0;
+  std::vector<std::pair<std::string, std::size_t>> files;
+  std::size_t total = 0, largest = 0;
   for (const auto& entry : std::filesystem::directory_iterator(reference)) {
-    files.emplace_back(entry.path().filename().string(), read_all(entry.path().string()));
-    largest = std::max(largest, files.back().second.size);
+    files.emplace_back(entry.path().filename().string(), entry.file_size());
+    total += files.back().second;
+    largest = std::max(largest, files.back().second);
   }
+  Buffer all = allocate(total);
+  std::size_t at = 0;
+  for (const auto& [name, size] : files)
+    at += read_into(reference + "/" + name, all.bytes + at, size);
   Buffer shared = allocate(largest);
   std::memset(shared.bytes, 1, largest);
   auto start = std::chrono::steady_clock::now();
-  for (const auto& [name, bytes] : files) {
-    if (!write_new(output + "/" + name, hot ? shared.bytes : bytes.bytes, bytes.size)) return 1;
+  at = 0;
+  for (const auto& [name, size] : files) {
+    if (!write_new(output + "/" + name, hot ? shared.bytes : all.bytes + at, size)) return 1;
+    at += size;
   }
   std::printf("%.4f\n", seconds_since(start));
   return 0;
@@ -89,6 +108,11 @@ int write_files(const std::string& reference, const std::string& output, bool ho
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "start") return 0;
+  if (mode == "warm" && argc == 3) {
+    Buffer block = allocate(std::stoull(argv[2]) << 30);
+    for (std::size_t at = 0; at < block.size; at += 4096) block.bytes[at] = 1;
+    return 0;
+  }
   if ((mode == "files" || mode == "hot") && argc == 4)
     return write_files(argv[2], argv[3], mode == "hot");
   if (mode == "overlay" && argc == 5) {
@@ -104,6 +128,7 @@ int main(int argc, char** argv) {
   }
   std::fprintf(
       stderr,
-      "usage: floor files|hot <reference> <output> | floor overlay <base> <overlay> <output>\n");
+      "usage: floor files|hot <reference> <output> | floor overlay <base> <overlay> <output> | "
+      "floor start | floor warm <GiB>\n");
   return 2;
 }

@@ -6,7 +6,6 @@
 #include <limits>
 #include <memory>
 #include <new>
-#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -227,7 +226,7 @@ OverlayRun compose_overlay(Bytes base_file, const std::string& source_path,
       output_size > output_budget(base_file.size() + overlay_file->bytes.size())) {
     return {exit_error, error_composed_size};
   }
-  std::vector<std::uint8_t> scratch;
+  WriteBuffer scratch;
   prepare_bitmap_buffer(scratch, height, std::size_t{bytes_per_pixel} * width);
   OutputFile out = create_output_file(source_name + "-" + overlay_parts.name + ".bmp");
   if (!out.created) return {exit_error, error_output_create};

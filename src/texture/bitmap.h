@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "containers/bytes.h"
 #include "platform/platform.h"
@@ -70,7 +70,7 @@ OutputFile create_output_file(const std::string& name);
 void write_output(OutputFile& out, Bytes bytes);
 
 // Big bitmaps are written in pieces of about this size rather than built whole.
-constexpr std::size_t max_write_chunk = 8u << 20;
+constexpr std::size_t max_write_chunk = 2u << 20;
 
 // The buffer write_bitmap needs for a bitmap of `rows` rows of `row_size` bytes.
 constexpr std::size_t bitmap_buffer_size(std::uint32_t rows, std::size_t row_size) {
@@ -79,12 +79,22 @@ constexpr std::size_t bitmap_buffer_size(std::uint32_t rows, std::size_t row_siz
       std::max<std::uint64_t>(std::min<std::uint64_t>(total, max_write_chunk), row_size));
 }
 
+// The buffer bitmaps are built in before they are written: zero pages from the system, in large
+// pages where it has them, so it is neither cleared nor faulted in page by page. Kept from one
+// bitmap to the next.
+struct WriteBuffer {
+  platform::PageBlock block;
+  std::size_t size = 0;
+};
+
 // Grows `scratch` for write_bitmap. Done before the file is created, so that running out of
 // memory cannot leave a partial file behind.
-inline void prepare_bitmap_buffer(std::vector<std::uint8_t>& scratch, std::uint32_t rows,
-                                  std::size_t row_size) {
+inline void prepare_bitmap_buffer(WriteBuffer& scratch, std::uint32_t rows, std::size_t row_size) {
   std::size_t capacity = bitmap_buffer_size(rows, row_size);
-  if (scratch.size() < capacity) scratch.resize(capacity);
+  if (scratch.size >= capacity) return;
+  scratch.block = platform::allocate_pages(capacity);
+  if (!scratch.block) throw std::bad_alloc();
+  scratch.size = capacity;
 }
 
 // Writes a 54-byte header and then `rows` rows of `row_size` bytes, in file order, each made by
@@ -93,10 +103,10 @@ inline void prepare_bitmap_buffer(std::vector<std::uint8_t>& scratch, std::uint3
 template <typename FillRow>
 void write_bitmap(OutputFile& out, std::span<const std::uint8_t, bitmap_header_size> header,
                   std::uint32_t rows, std::size_t row_size, FillRow fill_row,
-                  std::vector<std::uint8_t>& scratch) {
+                  WriteBuffer& scratch) {
   prepare_bitmap_buffer(scratch, rows, row_size);
   std::size_t capacity = bitmap_buffer_size(rows, row_size);
-  std::uint8_t* buffer = scratch.data();
+  std::uint8_t* buffer = scratch.block.get();
   std::copy(header.begin(), header.end(), buffer);
   std::size_t used = bitmap_header_size;
   for (std::uint32_t row = 0; row < rows && out.error == 0; ++row) {

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "containers/bytes.h"
+#include "texture/bitmap.h"
 
 namespace kelp {
 
@@ -31,7 +31,7 @@ enum class Outcome { written, skipped, failed, too_large };
 
 // What a conversion may use: a reusable buffer, and how many bytes the bitmap may take.
 struct TextureOutput {
-  std::vector<std::uint8_t> scratch;
+  WriteBuffer scratch;
   std::uint64_t room = UINT64_MAX;
 };
 

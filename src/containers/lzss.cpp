@@ -1,11 +1,11 @@
 #include "containers/lzss.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <new>
-
 #include <utility>
+#include <vector>
+
 #include "platform/platform.h"
 
 namespace kelp {

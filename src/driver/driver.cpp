@@ -61,10 +61,6 @@ bool unpack(const std::string& name, Bytes source, Walk walk) {
   return !run.failed;
 }
 
-}  // namespace
-
-namespace {
-
 // Reads the source and runs the handler its extension names; the exit code.
 int convert_source(platform::File file, int argc, const char* const* argv, int source_index,
                    CodePage code_page) {

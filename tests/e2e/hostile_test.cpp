@@ -60,6 +60,12 @@ ByteVec nested_archives(int depth) {
   return inner;
 }
 
+// `bytes` with the u32 at `at` replaced by `value`.
+ByteVec patched(ByteVec bytes, std::size_t at, std::uint32_t value) {
+  put_u32(bytes, at, value);
+  return bytes;
+}
+
 ByteVec bitmap_with(std::uint32_t width, std::uint32_t height, std::size_t pixel_bytes) {
   ByteVec bytes = bitmap_header(width, height);
   bytes.resize(54 + pixel_bytes, 0x80);
@@ -110,31 +116,19 @@ std::vector<Hostile> hostile_cases() {
        "archives nested more than 8"},
       {"offset table past the end",
        "table.dat",
-       [=] {
-         ByteVec a = archive({tx4});
-         put_u32(a, 0, 1000);
-         return a;
-       },
+       [=] { return patched(archive({tx4}), 0, 1000); },
        {},
        0,
        "offset table runs past the end"},
       {"count 0xFFFFFFFF",
        "count.dat",
-       [=] {
-         ByteVec a = archive({tx4});
-         put_u32(a, 0, 0xFFFFFFFF);
-         return a;
-       },
+       [=] { return patched(archive({tx4}), 0, 0xFFFFFFFF); },
        {},
        0,
        ""},
       {"coded length past the end",
        "coded.dat",
-       [=] {
-         ByteVec a = archive({tx4});
-         put_u32(a, 12, 0xFFFFFFF0);
-         return a;
-       },
+       [=] { return patched(archive({tx4}), 12, 0xFFFFFFF0); },
        {},
        0,
        "coded data runs past the end"},

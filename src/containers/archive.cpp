@@ -1,44 +1,58 @@
 #include "containers/archive.h"
 
+#include "common/diagnostics.h"
 #include "containers/lzss.h"
-#include "platform/platform.h"
 
 namespace kelp {
 
-void walk_archive(Unpack& run, const std::string& name, Bytes archive) {
+namespace {
+
+// Decodes the entry at `entry.offset` into the work buffer and hands on what it decodes to.
+void visit_coded_entry(Walk& walk, Entry entry, Bytes archive, WorkBuffer& work) {
+  auto coded_length = read_le<std::uint32_t>(archive, *entry.offset);
+  if (!coded_length) {
+    return report_damaged(walk, std::move(entry),
+                          "entry lies past the end of its container; skipped");
+  }
+  entry.coded_size = *coded_length;
+  Bytes coded = tail(archive, *entry.offset + coded_length_size);
+  if (coded.size() < *coded_length) {
+    warn(entry.name, "coded data runs past the end of its container; decoding what is there");
+  } else {
+    coded = coded.first(*coded_length);
+  }
+  std::uint32_t decoded = lzss_decode(coded, work);
+  if (!charge_decoded(walk, entry.name, decoded)) return;
+  entry.size = decoded;
+  entry.bytes = work.contents();
+  visit_entry(walk, std::move(entry), ArchiveRule::ignored);
+}
+
+}  // namespace
+
+void walk_archive(Walk& walk, const std::string& name, Bytes archive) {
   auto count = read_le<std::uint32_t>(archive, archive_count_field);
   if (!count) {
-    platform::warn(name, "archive header runs past the end of its container");
+    warn(name, "archive header runs past the end of its container");
     return;
   }
-  std::size_t level = run.archives_open++;
-  if (level == run.work_buffers.size()) run.work_buffers.push_back(make_work_buffer());
-  WorkBuffer& work = run.work_buffers[level];
-  for (std::uint32_t index = 0; index < *count && !run.stopped; ++index) {
-    std::string entry = entry_name(name, index);
+  std::size_t level = walk.archives_open++;
+  if (level == walk.work_buffers.size()) walk.work_buffers.push_back(make_work_buffer());
+  WorkBuffer& work = walk.work_buffers[level];
+  for (std::uint32_t index = 0; index < *count && !walk.stopped; ++index) {
+    Entry entry{entry_name(name, index)};
+    entry.container = ContainerKind::archive;
+    entry.index = index;
     auto offset = read_le<std::uint32_t>(
         archive, archive_table_field + std::uint64_t{index} * archive_offset_size);
     if (!offset) {
-      platform::warn(entry, "offset table runs past the end of its container");
+      report_damaged(walk, std::move(entry), "offset table runs past the end of its container");
       break;
     }
-    auto coded_length = read_le<std::uint32_t>(archive, *offset);
-    if (!coded_length) {
-      platform::warn(entry, "entry lies past the end of its container; skipped");
-      continue;
-    }
-    Bytes coded = tail(archive, std::uint64_t{*offset} + coded_length_size);
-    if (coded.size() < *coded_length) {
-      platform::warn(entry,
-                     "coded data runs past the end of its container; decoding what is there");
-    } else {
-      coded = coded.first(*coded_length);
-    }
-    std::uint32_t decoded = lzss_decode(coded, work);
-    if (charge_decoded(run, entry, decoded))
-      visit_entry(run, entry, work.contents(), ArchiveRule::ignored);
+    entry.offset = *offset;
+    visit_coded_entry(walk, std::move(entry), archive, work);
   }
-  --run.archives_open;
+  --walk.archives_open;
 }
 
 }  // namespace kelp

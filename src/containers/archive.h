@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <string>
 
-#include "containers/bytes.h"
-#include "containers/unpack.h"
+#include "common/bytes.h"
+#include "containers/walk.h"
 
 namespace kelp {
 
@@ -17,6 +17,6 @@ constexpr std::size_t coded_length_size = 4;  // u32 at each entry's offset, the
 
 // Decodes every entry of the archive at the start of `archive` (which runs to the end of the
 // block holding it) into a work buffer of its own, and hands on what each one decodes to.
-void walk_archive(Unpack& run, const std::string& name, Bytes archive);
+void walk_archive(Walk& walk, const std::string& name, Bytes archive);
 
 }  // namespace kelp

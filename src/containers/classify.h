@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "containers/bytes.h"
+#include "common/bytes.h"
 
 namespace kelp {
 
@@ -18,7 +18,8 @@ constexpr std::uint32_t tag_mot = 0x544F4D;  // "MOT"
 // Classification reads two words (or three halves) at an entry's start.
 constexpr std::size_t classification_size = 8;
 
-enum class EntryKind { tx4, tx8, mot, package, archive, other };
+// What an entry is; damaged entries are those the walk skips with a warning.
+enum class EntryKind { tx4, tx8, mot, package, archive, other, damaged };
 
 // Whether the walker asking can take nested compressed archives: packages can, archives cannot.
 enum class ArchiveRule { applies, ignored };

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "containers/bytes.h"
+#include "common/bytes.h"
 #include "platform/platform.h"
 
 namespace kelp {

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <string>
 
-#include "containers/bytes.h"
-#include "containers/unpack.h"
+#include "common/bytes.h"
+#include "containers/walk.h"
 
 namespace kelp {
 
@@ -17,6 +17,6 @@ constexpr std::size_t slot_length_field = 2;  // u16, sectors; 0 ends the table
 
 // Visits every entry of the package at the start of `package`, which runs to the end of the
 // block that holds it.
-void walk_package(Unpack& run, const std::string& name, Bytes package);
+void walk_package(Walk& walk, const std::string& name, Bytes package);
 
 }  // namespace kelp

@@ -5,10 +5,13 @@
 #include <new>
 #include <string>
 
-#include "containers/archive.h"
-#include "containers/package.h"
-#include "containers/unpack.h"
-#include "driver/path.h"
+#include "common/diagnostics.h"
+#include "common/path.h"
+#include "containers/walk.h"
+#include "driver/export.h"
+#include "driver/help.h"
+#include "driver/list.h"
+#include "driver/options.h"
 #include "overlay/overlay.h"
 #include "platform/platform.h"
 
@@ -16,17 +19,13 @@ namespace kelp {
 
 namespace {
 
+constexpr std::string_view version_text =
+    "kelp " KELP_VERSION
+    "\nLicence GPL-3.0-or-later: GNU General Public License, version 3 or "
+    "later; there is NO WARRANTY.\n";
+
 void print(std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
-}
-
-// The first argument that does not begin with "/" is the source; so is one that does but names
-// an existing file, since here absolute paths begin with "/". With none, argument 0 is taken.
-int choose_source(int argc, const char* const* argv) {
-  for (int index = 1; index < argc; ++index) {
-    if (argv[index][0] != '/' || platform::path_exists(argv[index])) return index;
-  }
-  return 0;
 }
 
 struct Source {
@@ -44,68 +43,104 @@ Source read_source(platform::File file, const std::string& path) {
   source.bytes = Bytes(source.buffer.get(), got);
   if (got < size) {
     std::string why = error != 0 ? platform::describe_error(error) : "the file ended early";
-    platform::warn(
-        path, "read " + std::to_string(got) + " of " + std::to_string(size) + " bytes: " + why);
+    warn(path, "read " + std::to_string(got) + " of " + std::to_string(size) + " bytes: " + why);
     source.complete = false;
   }
   return source;
 }
 
-// Walks the source by `walk` (walk_package or walk_archive); false when some texture could not
-// be written.
-template <typename Walk>
-bool unpack(const std::string& name, Bytes source, Walk walk) {
-  Unpack run = start_unpack(source.size());
-  run.nesting.push_back(source.data());
-  walk(run, name, source);
-  return !run.failed;
+// Creates the output folder when it is missing; false, with a warning, when it cannot be.
+bool prepare_output_folder(const std::string& folder) {
+  if (folder.empty() || platform::is_directory(folder)) return true;
+  int error = platform::make_directory(folder);
+  if (error == 0) return true;
+  warn(folder, "cannot create the folder: " + platform::describe_error(error));
+  return false;
 }
 
-// Reads the source and runs the handler its extension names; the exit code.
-int convert_source(platform::File file, int argc, const char* const* argv, int source_index,
+// Lists or unpacks the container; the exit code.
+int walk_job(const Options& options, ContainerKind kind, const std::string& name, Bytes source) {
+  WalkLimits limits = limits_for(source.size());
+  limits.charge_raw = options.raw;
+  if (options.list) {
+    Listing listing{options.json};
+    bool whole =
+        walk_source(kind, name, source, {[&](const Entry& e) { list_entry(listing, e); }}, limits);
+    finish_listing(listing);
+    return whole ? exit_success : exit_incomplete;
+  }
+  if (!prepare_output_folder(options.output_folder)) return exit_incomplete;
+  Export job{{{}, options.output_folder}, options.raw};
+  bool whole =
+      walk_source(kind, name, source, {[&](const Entry& e) { export_entry(job, e); }}, limits);
+  return whole && !job.failed ? exit_success : exit_incomplete;
+}
+
+// Reads the source and runs the job its extension names; the exit code.
+int convert_source(platform::File file, int argc, const char* const* argv, const Options& options,
                    CodePage code_page) {
-  std::string path = argv[source_index];
+  std::string path = argv[options.source];
   PathParts parts = split_path(path, code_page);
   std::string extension = ascii_lower(parts.extension);
   if (extension != ".img" && extension != ".dat" && extension != ".bmp") return exit_success;
   Source source = read_source(file, path);
   int exit_code = exit_success;
   if (extension == ".bmp") {
+    if (!prepare_output_folder(options.output_folder)) return exit_incomplete;
     OverlayRun run = compose_overlay(source.bytes, path,
-                                     platform::command_line(argc, argv, source_index), code_page);
+                                     platform::overlay_search_text(argc, argv, options.roles),
+                                     code_page, options.output_folder);
     print(run.error_line);
     exit_code = run.exit_code;
   } else {
-    bool written = extension == ".img" ? unpack(parts.name, source.bytes, walk_package)
-                                       : unpack(parts.name, source.bytes, walk_archive);
-    exit_code = written ? exit_success : exit_incomplete;
+    ContainerKind kind = extension == ".img" ? ContainerKind::package : ContainerKind::archive;
+    exit_code = walk_job(options, kind, parts.name, source.bytes);
   }
   return !source.complete && exit_code == exit_success ? exit_incomplete : exit_code;
 }
 
-}  // namespace
-
-int run_kelp(int argc, const char* const* argv) {
-  platform::prepare_process();
-  print(banner);
-  if (argc <= 1) {
-    print(usage);
+int run(int argc, const char* const* argv, CodePage code_page) {
+  CommandLine line = parse_command_line(argc, argv, code_page);
+  const Options& options = line.options;
+  if (!line.usage_error.empty()) {
+    note(line.usage_error);
+    return exit_usage;
+  }
+  if (options.help) {
+    print(help_text);
     return exit_success;
   }
-  int source_index = choose_source(argc, argv);
-  std::optional<platform::File> file = platform::open_unshared(argv[source_index]);
+  if (options.version) {
+    print(version_text);
+    return exit_success;
+  }
+  if (!options.list) print(banner);
+  std::optional<platform::File> file = platform::open_unshared(argv[options.source]);
   if (!file) {
     print(error_source_not_found);
     return exit_error;
   }
   int exit_code = exit_incomplete;
   try {
-    CodePage code_page = code_page_of(platform::locale_charset());
-    exit_code = convert_source(*file, argc, argv, source_index, code_page);
+    exit_code = convert_source(*file, argc, argv, options, code_page);
   } catch (const std::bad_alloc&) {
-    platform::warn(argv[source_index], "not enough memory; stopped");
+    warn(argv[options.source], "not enough memory; stopped");
   }
   platform::close_file(*file);
+  return exit_code;
+}
+
+}  // namespace
+
+int run_kelp(int argc, const char* const* argv) {
+  platform::prepare_process();
+  if (argc <= 1) {
+    print(banner);
+    print(usage);
+    return exit_success;
+  }
+  int exit_code = run(argc, argv, code_page_of(platform::locale_charset()));
+  report_left_out_warnings();
   return exit_code;
 }
 

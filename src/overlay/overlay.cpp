@@ -202,7 +202,8 @@ std::optional<BitmapImage> read_bitmap(Bytes file) {
 }
 
 OverlayRun compose_overlay(Bytes base_file, const std::string& source_path,
-                           std::string_view command_line, CodePage code_page) {
+                           std::string_view command_line, CodePage code_page,
+                           const std::string& folder) {
   std::string source_name = split_path(source_path, code_page).name;
   std::optional<std::int32_t> x = offset_option(command_line, "/x");
   std::optional<std::int32_t> y = offset_option(command_line, "/y");
@@ -228,7 +229,7 @@ OverlayRun compose_overlay(Bytes base_file, const std::string& source_path,
   }
   WriteBuffer scratch;
   prepare_bitmap_buffer(scratch, height, std::size_t{bytes_per_pixel} * width);
-  OutputFile out = create_output_file(source_name + "-" + overlay_parts.name + ".bmp");
+  OutputFile out = create_output_file(source_name + "-" + overlay_parts.name + ".bmp", folder);
   if (!out.created) return {exit_error, error_output_create};
   Placement at{static_cast<std::uint32_t>(*x), static_cast<std::uint32_t>(*y)};
   auto fill_row = [&](std::uint32_t row, std::uint8_t* pixels) {

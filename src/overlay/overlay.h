@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "containers/bytes.h"
-#include "driver/path.h"
+#include "common/bytes.h"
+#include "common/path.h"
 
 namespace kelp {
 
@@ -59,8 +59,10 @@ struct OverlayRun {
 // The composed bitmap is refused when it would pass 4 GiB, or the output budget for the two
 // inputs' sizes (a small hostile pair cannot make kelp write gigabytes).
 // Composes the base file `base` (the source, at `source_path`) with the overlay named in
-// `command_line`, and writes "<source name>-<overlay name>.bmp" in the current directory.
+// `command_line`, and writes "<source name>-<overlay name>.bmp" in `folder` (empty: the current
+// folder).
 OverlayRun compose_overlay(Bytes base, const std::string& source_path,
-                           std::string_view command_line, CodePage code_page);
+                           std::string_view command_line, CodePage code_page,
+                           const std::string& folder = {});
 
 }  // namespace kelp

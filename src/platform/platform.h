@@ -56,10 +56,24 @@ void remove_file(const std::string& name);
 // True when something exists under this path.
 bool path_exists(const std::string& path);
 
-// The command line as one text, in which the overlay options are searched. Windows gives the
-// raw command line; here it is the arguments joined with single spaces, leaving out the program's
-// invocation and the source argument, whose paths are full of "/".
-std::string command_line(int argc, const char* const* argv, int source_index);
+bool is_directory(const std::string& path);
+
+// Creates one folder level. Returns 0 or the error code.
+int make_directory(const std::string& path);
+
+// What each argument of the command line is to the driver.
+enum class ArgumentRole { invocation, source, file, slash_option, kelp_option };
+
+// Whether an argument that begins with "/" is a path rather than an option. Here absolute paths
+// begin with "/", so one that names an existing file is a path.
+bool slash_argument_is_path(const std::string& argument);
+
+// The text in which the overlay options are searched. Windows gives the raw command line; here
+// it is the arguments that are files or "/" options, joined with single spaces: the program's
+// invocation and the source, whose paths are full of "/", are left out, and so are kelp's own
+// options and their values.
+std::string overlay_search_text(int argc, const char* const* argv,
+                                std::span<const ArgumentRole> roles);
 
 // A block of `size` zero bytes whose pages cost no memory until they are written, in large
 // pages where the system has them; empty when the memory cannot be had.
@@ -75,7 +89,7 @@ std::string locale_charset();
 
 std::string describe_error(int error);
 
-// One diagnostic line on standard error: "kelp: <subject>: <message>".
-void warn(std::string_view subject, std::string_view message);
+// Writes `line` and a line feed on standard error.
+void error_line(std::string_view line);
 
 }  // namespace kelp::platform

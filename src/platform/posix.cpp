@@ -85,10 +85,25 @@ bool path_exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-std::string command_line(int argc, const char* const* argv, int source_index) {
+bool is_directory(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int make_directory(const std::string& path) {
+  return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
+}
+
+bool slash_argument_is_path(const std::string& argument) {
+  return path_exists(argument);
+}
+
+std::string overlay_search_text(int argc, const char* const* argv,
+                                std::span<const ArgumentRole> roles) {
   std::string text;
   for (int index = 1; index < argc; ++index) {
-    if (index == source_index) continue;
+    ArgumentRole role = roles[static_cast<std::size_t>(index)];
+    if (role != ArgumentRole::file && role != ArgumentRole::slash_option) continue;
     if (!text.empty()) text += ' ';
     text += argv[index];
   }
@@ -120,9 +135,8 @@ std::string describe_error(int error) {
   return std::strerror(error);
 }
 
-void warn(std::string_view subject, std::string_view message) {
-  std::fprintf(stderr, "kelp: %.*s: %.*s\n", static_cast<int>(subject.size()), subject.data(),
-               static_cast<int>(message.size()), message.data());
+void error_line(std::string_view line) {
+  std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
 }
 
 }  // namespace kelp::platform

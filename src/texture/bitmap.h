@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <new>
 #include <span>
-#include <string>
 
-#include "containers/bytes.h"
+#include "common/bytes.h"
+#include "common/output.h"
 #include "platform/platform.h"
 
 namespace kelp {
@@ -36,38 +36,9 @@ constexpr std::uint64_t bitmap_file_size(std::uint64_t width, std::uint64_t heig
   return bitmap_header_size + bytes_per_pixel * width * height;
 }
 
-// The most a run may write for `input_bytes` of input: 64 MiB, and 256 bytes more for each
-// input byte, which bounds what a small hostile file can make kelp write.
-constexpr std::uint64_t output_allowance = std::uint64_t{64} << 20;
-constexpr std::uint64_t allowance_per_input_byte = 256;
-constexpr std::uint64_t output_budget(std::uint64_t input_bytes) {
-  return output_allowance + allowance_per_input_byte * input_bytes;
-}
-
 // Fills the 54-byte header of an uncompressed 32-bit bitmap, rows stored bottom row first.
 void put_bitmap_header(std::span<std::uint8_t, bitmap_header_size> header, std::uint32_t width,
                        std::uint32_t height);
-
-// A name that cannot be created is retried with "_0001" to "_FFFF" inserted before its last ".".
-constexpr std::size_t clash_suffix_size = 5;
-constexpr std::uint32_t last_clash_number = 0xFFFF;
-// Longest name accepted, so that every suffixed candidate fits a 255-byte file name.
-constexpr std::size_t max_output_name = 255 - clash_suffix_size;
-
-struct OutputFile {
-  platform::File file;
-  std::string name;  // the name the file was created under, suffix included
-  int error = 0;     // why creation failed, or the first write error
-  bool created = false;
-};
-
-// Creates `name` as a new file, or the first free suffixed candidate when the name exists. An
-// existing file is never opened. Any failure other than an existing name ends the search, since
-// every candidate would fail the same way.
-OutputFile create_output_file(const std::string& name);
-
-// Appends bytes to the file; after the first failure further writes are dropped.
-void write_output(OutputFile& out, Bytes bytes);
 
 // Big bitmaps are written in pieces of about this size rather than built whole.
 constexpr std::size_t max_write_chunk = 2u << 20;
@@ -104,6 +75,7 @@ template <typename FillRow>
 void write_bitmap(OutputFile& out, std::span<const std::uint8_t, bitmap_header_size> header,
                   std::uint32_t rows, std::size_t row_size, FillRow fill_row,
                   WriteBuffer& scratch) {
+  if (row_size == 0) rows = 0;  // an empty picture: the header alone
   prepare_bitmap_buffer(scratch, rows, row_size);
   std::size_t capacity = bitmap_buffer_size(rows, row_size);
   std::uint8_t* buffer = scratch.block.get();
@@ -119,9 +91,5 @@ void write_bitmap(OutputFile& out, std::span<const std::uint8_t, bitmap_header_s
   }
   write_output(out, Bytes(buffer, used));
 }
-
-// Closes the file. When anything failed, the partial file is removed and the reason is named on
-// standard error. Returns true when the file is complete.
-bool finish_output(OutputFile& out);
 
 }  // namespace kelp

@@ -7,6 +7,8 @@
 #include <optional>
 #include <utility>
 
+#include "common/diagnostics.h"
+#include "common/output.h"
 #include "platform/platform.h"
 #include "texture/bitmap.h"
 
@@ -17,49 +19,6 @@ namespace {
 // Palette entries in index order, each as the four bytes a bitmap pixel holds.
 using Colours = std::array<std::uint32_t, tx8_palette_entries>;
 
-struct Texture {
-  std::uint32_t side = 0;
-  Bytes palette;
-  Bytes indices;
-};
-
-void swap_red_blue(std::span<std::uint8_t> entries) {
-  for (std::size_t at = 0; at + palette_entry_size <= entries.size(); at += palette_entry_size) {
-    std::swap(entries[at], entries[at + 2]);
-  }
-}
-
-// Finds the palette and index data of a record, or nothing when the record is empty (side 0)
-// or damaged (warned about).
-std::optional<Texture> locate_texture(const std::string& name, Bytes record,
-                                      std::size_t palette_entries, unsigned bits_per_index) {
-  auto side = read_le<std::uint16_t>(record, record_side_field);
-  auto palette_at = read_le<std::uint32_t>(record, record_palette_offset_field);
-  auto indices_at = read_le<std::uint32_t>(record, record_indices_offset_field);
-  if (!fits(record, 0, record_header_size) || !side || !palette_at || !indices_at) {
-    platform::warn(name, "texture header runs past the end of its container; skipped");
-    return std::nullopt;
-  }
-  if (*side == 0) return std::nullopt;
-  if (*side > max_texture_side) {
-    platform::warn(name, "texture side " + std::to_string(*side) + " is too large; skipped");
-    return std::nullopt;
-  }
-  std::uint64_t pixels = std::uint64_t{*side} * *side;
-  std::uint64_t index_bytes = (pixels * bits_per_index + 7) / 8;
-  std::uint64_t palette_bytes = palette_entries * palette_entry_size;
-  if (!fits(record, *palette_at, palette_bytes)) {
-    platform::warn(name, "palette runs past the end of its container; skipped");
-    return std::nullopt;
-  }
-  if (!fits(record, *indices_at, index_bytes)) {
-    platform::warn(name, "index data runs past the end of its container; skipped");
-    return std::nullopt;
-  }
-  return Texture{*side, record.subspan(*palette_at, palette_bytes),
-                 record.subspan(*indices_at, index_bytes)};
-}
-
 // Asks for the index bytes of the row converted next (the one above in storage, since rows are
 // written bottom-up) while this one is converted: they are read straight from memory.
 void prefetch(const std::uint8_t* from, std::size_t bytes) {
@@ -67,21 +26,15 @@ void prefetch(const std::uint8_t* from, std::size_t bytes) {
   for (std::size_t at = 0; at < bytes; at += cache_line) __builtin_prefetch(from + at);
 }
 
-Colours tx4_colours(Bytes stored) {
-  std::array<std::uint8_t, tx4_palette_entries * palette_entry_size> entries{};
-  std::copy(stored.begin(), stored.end(), entries.begin());
-  swap_red_blue(entries);
+// The palette in index order with red and blue exchanged, as bitmap pixels.
+Colours bitmap_colours(const TextureRecord& texture) {
+  Palette palette = palette_in_index_order(texture);
   Colours colours{};
-  std::memcpy(colours.data(), entries.data(), entries.size());
-  return colours;
-}
-
-Colours tx8_colours(Bytes stored) {
-  std::array<std::uint8_t, tx8_palette_size> entries{};
-  std::copy(stored.begin(), stored.end(), entries.begin());
-  reorder_palette(entries);
-  Colours colours{};
-  std::memcpy(colours.data(), entries.data(), entries.size());
+  for (std::size_t index = 0; index < palette.size(); ++index) {
+    Colour c = palette[index];
+    std::uint8_t pixel[bytes_per_pixel] = {c[2], c[1], c[0], c[3]};
+    std::memcpy(&colours[index], pixel, bytes_per_pixel);
+  }
   return colours;
 }
 
@@ -90,11 +43,10 @@ Colours tx8_colours(Bytes stored) {
 template <typename ExpandRow>
 Outcome write_texture(const std::string& name, std::uint32_t side, ExpandRow expand_row,
                       TextureOutput& output) {
-  if (bitmap_file_size(side, side) > output.room) return Outcome::too_large;
   prepare_bitmap_buffer(output.scratch, side, bytes_per_pixel * side);
-  OutputFile out = create_output_file(name + ".bmp");
+  OutputFile out = create_output_file(name + ".bmp", output.folder);
   if (!out.created) {
-    platform::warn(out.name, "cannot create: " + platform::describe_error(out.error));
+    warn(out.name, "cannot create: " + platform::describe_error(out.error));
     return Outcome::failed;
   }
   std::array<std::uint8_t, bitmap_header_size> header;
@@ -106,22 +58,9 @@ Outcome write_texture(const std::string& name, std::uint32_t side, ExpandRow exp
   return finish_output(out) ? Outcome::written : Outcome::failed;
 }
 
-}  // namespace
-
-void reorder_palette(std::span<std::uint8_t, tx8_palette_size> palette) {
-  constexpr std::size_t group = 32, block = 8;
-  for (std::size_t first = 0; first < tx8_palette_entries; first += group) {
-    std::uint8_t* lower = palette.data() + (first + block) * palette_entry_size;
-    std::uint8_t* upper = palette.data() + (first + 2 * block) * palette_entry_size;
-    std::swap_ranges(lower, lower + block * palette_entry_size, upper);
-  }
-  swap_red_blue(palette);
-}
-
-Outcome convert_tx4(const std::string& name, Bytes record, TextureOutput& output) {
-  auto texture = locate_texture(name, record, tx4_palette_entries, 4);
-  if (!texture) return Outcome::skipped;
-  Colours colours = tx4_colours(texture->palette);
+Outcome write_tx4_bitmap(const std::string& name, const TextureRecord& texture,
+                         TextureOutput& output) {
+  Colours colours = bitmap_colours(texture);
   // Pixel k sits in byte k / 2: the low nibble for even k, the high one for odd k. Each index
   // byte becomes the eight bytes of its two pixels at once.
   std::array<std::uint8_t[2 * bytes_per_pixel], 256> pairs;
@@ -129,8 +68,8 @@ Outcome convert_tx4(const std::string& name, Bytes record, TextureOutput& output
     std::memcpy(pairs[byte], &colours[byte & 0x0F], bytes_per_pixel);
     std::memcpy(pairs[byte] + bytes_per_pixel, &colours[byte >> 4], bytes_per_pixel);
   }
-  const std::uint8_t* indices = texture->indices.data();
-  std::uint32_t side = texture->side;
+  const std::uint8_t* indices = texture.indices.data();
+  std::uint32_t side = texture.side;
   auto expand_row = [&](std::uint32_t row, std::uint8_t* out) {
     std::uint64_t first = std::uint64_t{row} * side;
     const std::uint8_t* in = indices + first / 2;
@@ -147,12 +86,11 @@ Outcome convert_tx4(const std::string& name, Bytes record, TextureOutput& output
   return write_texture(name, side, expand_row, output);
 }
 
-Outcome convert_tx8(const std::string& name, Bytes record, TextureOutput& output) {
-  auto texture = locate_texture(name, record, tx8_palette_entries, 8);
-  if (!texture) return Outcome::skipped;
-  Colours colours = tx8_colours(texture->palette);
-  const std::uint8_t* indices = texture->indices.data();
-  std::uint32_t side = texture->side;
+Outcome write_tx8_bitmap(const std::string& name, const TextureRecord& texture,
+                         TextureOutput& output) {
+  Colours colours = bitmap_colours(texture);
+  const std::uint8_t* indices = texture.indices.data();
+  std::uint32_t side = texture.side;
   auto expand_row = [&](std::uint32_t row, std::uint8_t* out) {
     const std::uint8_t* stored = indices + std::uint64_t{row} * side;
     if (row > 0) prefetch(stored - side, side);
@@ -173,6 +111,38 @@ Outcome convert_tx8(const std::string& name, Bytes record, TextureOutput& output
       std::memcpy(out + bytes_per_pixel * x, &colours[stored[x]], bytes_per_pixel);
   };
   return write_texture(name, side, expand_row, output);
+}
+
+}  // namespace
+
+Outcome write_texture_bitmap(const std::string& name, const TextureRecord& texture,
+                             TextureOutput& output) {
+  if (texture.side == 0) return Outcome::skipped;
+  return texture.bits_per_index == 4 ? write_tx4_bitmap(name, texture, output)
+                                     : write_tx8_bitmap(name, texture, output);
+}
+
+namespace {
+
+Outcome convert(const std::string& name, Bytes record, unsigned bits_per_index,
+                TextureOutput& output) {
+  std::string damage;
+  std::optional<TextureRecord> texture = locate_texture(record, bits_per_index, damage);
+  if (!texture) {
+    warn(name, damage);
+    return Outcome::skipped;
+  }
+  return write_texture_bitmap(name, *texture, output);
+}
+
+}  // namespace
+
+Outcome convert_tx4(const std::string& name, Bytes record, TextureOutput& output) {
+  return convert(name, record, 4, output);
+}
+
+Outcome convert_tx8(const std::string& name, Bytes record, TextureOutput& output) {
+  return convert(name, record, 8, output);
 }
 
 }  // namespace kelp

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "containers/bytes.h"
+#include "common/bytes.h"
 #include "overlay/overlay.h"
 #include "scratch.h"
 

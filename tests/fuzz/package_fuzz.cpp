@@ -11,6 +11,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  kelp::fuzz::fuzz_walk(data, size, kelp::walk_package);
+  kelp::fuzz::fuzz_walk(data, size, kelp::ContainerKind::package);
   return 0;
 }

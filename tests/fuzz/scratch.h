@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "containers/unpack.h"
+#include "containers/walk.h"
+#include "driver/export.h"
 
 namespace kelp::fuzz {
 
@@ -24,16 +25,18 @@ inline void empty_scratch_directory() {
     std::filesystem::remove_all(entry.path());
 }
 
-// Walks `size` bytes by `walk` as a source, with limits far below a real run's so that each
-// input is quick, and empties the scratch directory afterwards.
-template <typename Walk>
-void fuzz_walk(const std::uint8_t* data, std::size_t size, Walk walk) {
-  kelp::Unpack run = kelp::start_unpack(size);
-  run.max_entries = 20000;
-  run.max_output = (std::uint64_t{1} << 20) + 16 * size;
-  run.max_decoded = (std::uint64_t{2} << 20) + 16 * size;
-  run.nesting.push_back(data);
-  walk(run, "fuzz", kelp::Bytes(data, size));
+// Unpacks `size` bytes as a source of the given kind, with limits far below a real run's so
+// that each input is quick, and empties the scratch directory afterwards.
+inline void fuzz_walk(const std::uint8_t* data, std::size_t size, kelp::ContainerKind kind) {
+  kelp::WalkLimits limits = kelp::limits_for(size);
+  limits.max_entries = 20000;
+  limits.max_output = (std::uint64_t{1} << 20) + 16 * size;
+  limits.max_decoded = (std::uint64_t{2} << 20) + 16 * size;
+  limits.charge_raw = true;
+  kelp::Export job;
+  job.raw = true;
+  kelp::walk_source(kind, "fuzz", kelp::Bytes(data, size),
+                    {[&](const kelp::Entry& entry) { kelp::export_entry(job, entry); }}, limits);
   empty_scratch_directory();
 }
 

@@ -151,16 +151,6 @@ TEST_F(Convert, EmptyOversizedAndDamagedRecordsWriteNothing) {
   EXPECT_EQ(written().size(), 1u);
 }
 
-TEST_F(Convert, BitmapsLargerThanTheRoomLeftAreNotStarted) {
-  Picture picture =
-      test::make_picture(16, test::varied_palette(16, 3), [](unsigned x, unsigned) { return x; });
-  output.room = 1077;  // the bitmap takes 1078 bytes
-  EXPECT_EQ(tx4("room", test::tx4_record(picture)), Outcome::too_large);
-  EXPECT_TRUE(written().empty());
-  output.room = 1078;
-  EXPECT_EQ(tx4("room", test::tx4_record(picture)), Outcome::written);
-}
-
 TEST_F(Convert, Tx4ReadsOnlyHalfAByteForAnOddLastPixel) {
   Picture picture = test::make_picture(3, test::varied_palette(16, 7),
                                        [](unsigned x, unsigned y) { return x + y; });

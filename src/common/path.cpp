@@ -1,4 +1,4 @@
-#include "driver/path.h"
+#include "common/path.h"
 
 #include <algorithm>
 #include <array>

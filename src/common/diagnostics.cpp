@@ -1,0 +1,66 @@
+#include "common/diagnostics.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kelp {
+
+namespace {
+
+// Reasons are kept apart up to this many; further ones are counted together.
+constexpr std::size_t max_left_out_reasons = 64;
+
+struct LeftOut {
+  std::size_t printed = 0;
+  std::vector<std::pair<std::string, std::uint64_t>> by_reason;
+  std::uint64_t other_reasons = 0;
+};
+
+LeftOut& left_out() {
+  static LeftOut counts;
+  return counts;
+}
+
+void count_left_out(std::string_view message) {
+  LeftOut& counts = left_out();
+  for (auto& [reason, count] : counts.by_reason) {
+    if (reason == message) {
+      ++count;
+      return;
+    }
+  }
+  if (counts.by_reason.size() < max_left_out_reasons) {
+    counts.by_reason.emplace_back(message, 1);
+  } else {
+    ++counts.other_reasons;
+  }
+}
+
+}  // namespace
+
+void warn(std::string_view subject, std::string_view message) {
+  LeftOut& counts = left_out();
+  if (counts.printed == max_warning_lines) return count_left_out(message);
+  ++counts.printed;
+  platform::error_line("kelp: " + std::string(subject) + ": " + std::string(message));
+}
+
+void report_left_out_warnings() {
+  LeftOut& counts = left_out();
+  for (const auto& [reason, count] : counts.by_reason) {
+    note(std::to_string(count) + " more warnings left out: " + reason);
+  }
+  if (counts.other_reasons > 0) {
+    note(std::to_string(counts.other_reasons) + " more warnings of other kinds left out");
+  }
+  counts = {};
+}
+
+void note(std::string_view text) {
+  platform::error_line("kelp: " + std::string(text));
+}
+
+}  // namespace kelp

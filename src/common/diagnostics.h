@@ -1,0 +1,22 @@
+// Diagnostics on standard error, one line each, naming what they are about. A hostile file can
+// raise millions of warnings, so a run prints at most max_warning_lines of them and then counts
+// the rest, reported at the end by reason.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace kelp {
+
+constexpr std::size_t max_warning_lines = 1000;
+
+// "kelp: <subject>: <message>", unless the run has printed max_warning_lines warnings already.
+void warn(std::string_view subject, std::string_view message);
+
+// One line per reason of the warnings left out: how many there were. Ends the count.
+void report_left_out_warnings();
+
+// A line on standard error that is not a warning and is never left out: "kelp: <text>".
+void note(std::string_view text);
+
+}  // namespace kelp

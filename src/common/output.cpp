@@ -1,0 +1,67 @@
+#include "common/output.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "common/diagnostics.h"
+
+namespace kelp {
+
+namespace {
+
+std::string clash_candidate(const std::string& name, std::uint32_t number) {
+  std::size_t dot = name.rfind('.');
+  std::size_t insert_at = dot == std::string::npos ? name.size() : dot;
+  char suffix[8];
+  std::snprintf(suffix, sizeof suffix, "_%04X", static_cast<unsigned>(number));
+  return name.substr(0, insert_at) + suffix + name.substr(insert_at);
+}
+
+std::string in_folder(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : folder + "/" + name;
+}
+
+OutputFile try_create(const std::string& path, platform::CreateStatus& status) {
+  platform::Creation made = platform::create_new_file(path);
+  status = made.status;
+  return {made.file, path, made.error, made.status == platform::CreateStatus::created};
+}
+
+}  // namespace
+
+OutputFile create_output_file(const std::string& name, const std::string& folder) {
+  if (name.size() > max_output_name) return {{}, in_folder(folder, name), ENAMETOOLONG, false};
+  platform::CreateStatus status;
+  OutputFile out = try_create(in_folder(folder, name), status);
+  for (std::uint32_t number = 1; status == platform::CreateStatus::exists; ++number) {
+    if (number > last_clash_number) return {{}, in_folder(folder, name), EEXIST, false};
+    out = try_create(in_folder(folder, clash_candidate(name, number)), status);
+  }
+  return out;
+}
+
+void write_output(OutputFile& out, Bytes bytes) {
+  if (out.error == 0) out.error = platform::write_all(out.file, bytes);
+}
+
+bool finish_output(OutputFile& out) {
+  int closed = platform::close_file(out.file);
+  if (out.error == 0) out.error = closed;
+  if (out.error == 0) return true;
+  platform::remove_file(out.name);
+  warn(out.name, "cannot write: " + platform::describe_error(out.error) +
+                     "; the incomplete file was removed");
+  return false;
+}
+
+bool write_new_file(const std::string& name, const std::string& folder, Bytes bytes) {
+  OutputFile out = create_output_file(name, folder);
+  if (!out.created) {
+    warn(out.name, "cannot create: " + platform::describe_error(out.error));
+    return false;
+  }
+  write_output(out, bytes);
+  return finish_output(out);
+}
+
+}  // namespace kelp

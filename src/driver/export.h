@@ -1,0 +1,18 @@
+// The unpack: every texture as a bitmap and, with --raw, every MOT record and unrecognised entry
+// as its own bytes.
+#pragma once
+
+#include "containers/walk.h"
+#include "texture/texture.h"
+
+namespace kelp {
+
+struct Export {
+  TextureOutput output;  // the folder and the bitmap buffer
+  bool raw = false;
+  bool failed = false;  // some file could not be written (named on standard error)
+};
+
+void export_entry(Export& job, const Entry& entry);
+
+}  // namespace kelp

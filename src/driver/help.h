@@ -1,0 +1,49 @@
+// The texts of --help and --version.
+#pragma once
+
+#include <string_view>
+
+namespace kelp {
+
+constexpr std::string_view help_text =
+    R"(Usage: kelp [OPTION ...] SOURCE [/x N] [/y N] [/bOVERLAY]
+
+Unpacks the game's .img packages and .dat LZSS archives, nested to any depth, and
+writes every TX4/TX8 texture as a 32-bit BMP named after its place in the file
+(entry 2 of scene.img is scene_0002.bmp). Given a .bmp, lays the overlay named
+with /b over it at /x, /y and writes <base>-<overlay>.bmp. kelp never overwrites
+a file: a taken name gets _0001, _0002, ... before its extension.
+
+Options:
+  -o, --output DIR  write every output file into DIR (created if missing; its
+                    parent must exist) instead of the current folder
+  -l, --list        print what the source holds, one line per entry; write nothing
+      --json        with --list: one JSON object per line
+      --raw         also write each MOT record and unrecognised entry as
+                    <entry name>.bin
+  -h, --help        print this text
+  -V, --version     print the version and the licence
+  --                end of options: every later argument is a file
+
+Overlay options (.bmp sources), read from the command line as one text:
+  /xN               the overlay's column in the composed image (default 0)
+  /yN               its row, counted from the bottom (default 0)
+  /bPATH            the overlay bitmap; the path runs to the last space after it
+
+Exit codes:
+  0    everything found was written (or listed)
+  1    something could not be written or read whole, or a limit stopped the
+       walk of a damaged or hostile file; each is named on standard error
+  2    usage error: nothing was read or written
+  255  an error line was printed on standard output
+
+Examples:
+  kelp scene.img                      unpack into the current folder
+  kelp -o textures scene.img          unpack into textures/
+  kelp --list scene.img               show the container tree
+  kelp --json title.dat               the same as JSON Lines
+  kelp --raw -o all scene.img         textures, and every other entry as .bin
+  kelp base.bmp /x8 /y4 /bover.bmp    compose over.bmp over base.bmp
+)";
+
+}  // namespace kelp

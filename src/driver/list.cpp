@@ -1,0 +1,113 @@
+#include "driver/list.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "texture/bitmap.h"
+
+namespace kelp {
+
+namespace {
+
+std::string_view kind_name(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::tx4:
+      return "TX4";
+    case EntryKind::tx8:
+      return "TX8";
+    case EntryKind::mot:
+      return "MOT";
+    case EntryKind::package:
+      return "package";
+    case EntryKind::archive:
+      return "archive";
+    case EntryKind::other:
+      return "other";
+    case EntryKind::damaged:
+      break;
+  }
+  return "damaged";
+}
+
+bool is_texture(const Entry& entry) {
+  return entry.kind == EntryKind::tx4 || entry.kind == EntryKind::tx8;
+}
+
+void print_line(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+}
+
+// Names are file names and may hold bytes that are not UTF-8; those become U+FFFD.
+std::string json_line(const Entry& entry) {
+  nlohmann::ordered_json line;
+  line["name"] = entry.name;
+  line["kind"] = kind_name(entry.kind);
+  line["depth"] = entry.depth;
+  if (entry.offset) line["offset"] = *entry.offset;
+  if (entry.size) line["size"] = *entry.size;
+  if (entry.coded_size) line["coded_size"] = *entry.coded_size;
+  if (is_texture(entry)) {
+    line["side"] = entry.texture.side;
+    line["colours"] = entry.texture.colours();
+  }
+  if (entry.kind == EntryKind::damaged) line["reason"] = entry.damage;
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string text_line(const Entry& entry) {
+  std::string line(2 * std::size_t{entry.depth}, ' ');
+  line += entry.name + " " + std::string(kind_name(entry.kind));
+  if (entry.offset) line += " offset " + std::to_string(*entry.offset);
+  if (entry.size) line += " size " + std::to_string(*entry.size);
+  if (entry.coded_size) line += " coded " + std::to_string(*entry.coded_size);
+  if (is_texture(entry)) {
+    line += " side " + std::to_string(entry.texture.side) + " colours " +
+            std::to_string(entry.texture.colours());
+  }
+  if (entry.kind == EntryKind::damaged) line += ": " + entry.damage;
+  return line;
+}
+
+std::string counted(std::uint64_t count, const std::string& thing) {
+  return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+void list_entry(Listing& listing, const Entry& entry) {
+  print_line(listing.json ? json_line(entry) : text_line(entry));
+  switch (entry.kind) {
+    case EntryKind::tx4:
+    case EntryKind::tx8:
+      ++listing.textures;
+      if (entry.texture.side > 0) {
+        listing.bitmap_bytes += bitmap_file_size(entry.texture.side, entry.texture.side);
+      }
+      break;
+    case EntryKind::package:
+      ++listing.packages;
+      break;
+    case EntryKind::archive:
+      ++listing.archives;
+      break;
+    case EntryKind::damaged:
+      ++listing.damaged;
+      break;
+    case EntryKind::mot:
+    case EntryKind::other:
+      break;
+  }
+}
+
+void finish_listing(const Listing& listing) {
+  if (listing.json) return;
+  std::string damaged =
+      listing.damaged > 0 ? ", " + std::to_string(listing.damaged) + " damaged" : "";
+  print_line(counted(listing.textures, "texture") + ", " + counted(listing.packages, "package") +
+             ", " + counted(listing.archives, "archive") + damaged + "; unpacking writes " +
+             counted(listing.bitmap_bytes, "byte") + " of bitmaps");
+}
+
+}  // namespace kelp

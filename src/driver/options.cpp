@@ -1,0 +1,136 @@
+#include "driver/options.h"
+
+#include <array>
+#include <filesystem>
+#include <string_view>
+
+#include "common/path.h"
+
+namespace kelp {
+
+namespace {
+
+using platform::ArgumentRole;
+
+struct OptionSpec {
+  char short_name;  // 0: long form only
+  std::string_view long_name;
+  bool Options::*flag = nullptr;
+  std::string Options::*value = nullptr;
+};
+
+constexpr std::array option_table{
+    OptionSpec{'o', "output", nullptr, &Options::output_folder},
+    OptionSpec{'l', "list", &Options::list},
+    OptionSpec{0, "json", &Options::json},
+    OptionSpec{0, "raw", &Options::raw},
+    OptionSpec{'h', "help", &Options::help},
+    OptionSpec{'V', "version", &Options::version},
+};
+
+const OptionSpec* find_option(std::string_view argument) {
+  for (const OptionSpec& spec : option_table) {
+    if (argument.starts_with("--") ? argument.substr(2) == spec.long_name
+                                   : argument.size() == 2 && argument[1] == spec.short_name) {
+      return &spec;
+    }
+  }
+  return nullptr;
+}
+
+bool is_option(std::string_view argument) {
+  return argument.size() > 1 && argument[0] == '-' && !platform::path_exists(std::string(argument));
+}
+
+// Reads the option at argv[index] (and its value, which may be the next argument); returns the
+// index of the last argument it took, or the usage error.
+int take_option(int argc, const char* const* argv, int index, CommandLine& line) {
+  std::string_view argument = argv[index];
+  bool long_form = argument.starts_with("--");
+  std::size_t equals = long_form ? argument.find('=') : std::string_view::npos;
+  std::string_view name = argument.substr(0, equals);
+  const OptionSpec* spec = find_option(long_form ? name : argument.substr(0, 2));
+  bool attached = !long_form && argument.size() > 2;  // "-oDIR"
+  if (spec == nullptr || (attached && spec->value == nullptr)) {
+    line.usage_error = "unknown option " + std::string(long_form ? name : argument);
+    return index;
+  }
+  Options& options = line.options;
+  options.any_option = true;
+  options.roles[index] = ArgumentRole::kelp_option;
+  if (spec->flag != nullptr) {
+    if (equals != std::string_view::npos) {
+      line.usage_error = "option " + std::string(name) + " takes no value";
+    }
+    options.*(spec->flag) = true;
+    return index;
+  }
+  if (equals != std::string_view::npos || attached) {
+    options.*(spec->value) = argument.substr(equals != std::string_view::npos ? equals + 1 : 2);
+    return index;
+  }
+  if (index + 1 >= argc) {
+    line.usage_error = "option " + std::string(argument) + " needs a value";
+    return index;
+  }
+  options.*(spec->value) = argv[index + 1];
+  options.roles[index + 1] = ArgumentRole::kelp_option;
+  return index + 1;
+}
+
+// The folder must exist, or be one level below one that does.
+std::string check_output_folder(const std::string& folder) {
+  if (folder.empty()) return "--output: the folder name is empty";
+  if (platform::path_exists(folder)) {
+    return platform::is_directory(folder) ? "" : "--output: " + folder + " is not a folder";
+  }
+  std::filesystem::path parent = std::filesystem::path(folder).parent_path();
+  while (!parent.empty() && parent.filename().empty()) parent = parent.parent_path();  // "a/b/"
+  if (parent.empty() || platform::is_directory(parent.string())) return "";
+  return "--output: " + parent.string() + ": no such folder";
+}
+
+std::string check_combination(const Options& options, const char* const* argv, CodePage code_page) {
+  if (options.help || options.version) return "";
+  if (options.source == 0) return "no source file named";
+  if (!options.output_folder.empty()) {
+    std::string problem = check_output_folder(options.output_folder);
+    if (!problem.empty()) return problem;
+  }
+  std::string extension = ascii_lower(split_path(argv[options.source], code_page).extension);
+  if (extension == ".bmp" && (options.list || options.json)) {
+    return std::string(options.json ? "--json" : "--list") + " does not apply to a .bmp source";
+  }
+  return "";
+}
+
+}  // namespace
+
+CommandLine parse_command_line(int argc, const char* const* argv, CodePage code_page) {
+  CommandLine line;
+  Options& options = line.options;
+  options.roles.assign(static_cast<std::size_t>(argc), ArgumentRole::file);
+  options.roles[0] = ArgumentRole::invocation;
+  bool options_ended = false;
+  for (int index = 1; index < argc && line.usage_error.empty(); ++index) {
+    std::string argument = argv[index];
+    if (!options_ended && argument == "--") {
+      options.roles[index] = ArgumentRole::kelp_option;
+      options_ended = true;
+    } else if (!options_ended && is_option(argument)) {
+      index = take_option(argc, argv, index, line);
+    } else if (argument[0] == '/' && !platform::slash_argument_is_path(argument)) {
+      options.roles[index] = ArgumentRole::slash_option;
+    } else if (options.source == 0) {
+      options.source = index;
+      options.roles[index] = ArgumentRole::source;
+    }
+  }
+  if (options.json) options.list = true;
+  if (line.usage_error.empty() && options.any_option) {
+    line.usage_error = check_combination(options, argv, code_page);
+  }
+  return line;
+}
+
+}  // namespace kelp

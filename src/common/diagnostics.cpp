@@ -51,10 +51,11 @@ void warn(std::string_view subject, std::string_view message) {
 void report_left_out_warnings() {
   LeftOut& counts = left_out();
   for (const auto& [reason, count] : counts.by_reason) {
-    note(std::to_string(count) + " more warnings left out: " + reason);
+    note(std::to_string(count) + (count == 1 ? " more warning" : " more warnings") +
+         " left out: " + reason);
   }
   if (counts.other_reasons > 0) {
-    note(std::to_string(counts.other_reasons) + " more warnings of other kinds left out");
+    note(std::to_string(counts.other_reasons) + " more warnings of other reasons left out");
   }
   counts = {};
 }

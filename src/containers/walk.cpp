@@ -12,9 +12,9 @@ namespace kelp {
 
 namespace {
 
-// Ends the walk after a limit was reached.
+// Ends the walk after a limit was reached. This line is never left out.
 void stop(Walk& walk, const std::string& name, const std::string& why) {
-  warn(name, why + "; stopping");
+  note(name + ": " + why + "; stopping");
   walk.stopped = true;
 }
 

@@ -2,6 +2,7 @@
 // with 0, 1 or 255, write nothing outside the current directory and touch no existing file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "builders.h"
@@ -185,6 +186,18 @@ std::vector<Hostile> hostile_cases() {
        {"/bcolumn.bmp"},
        255,
        ""},
+      {"warning flood",
+       "flood.img",
+       [] { return fan_out(40, mot_record()); },
+       {},
+       1,
+       "more warnings left out: containers nested more than 32 deep"},
+      {"empty but tall bitmaps",
+       "tall.bmp",
+       [] { return bitmap_with(0, 1375993857, 54); },
+       {"/bflat.bmp"},
+       0,
+       ""},
       {"overlay offsets at the extremes",
        "base.bmp",
        [] { return bitmap_with(4, 4, 64); },
@@ -204,6 +217,7 @@ TEST(Hostile, EveryCaseEndsCleanlyAndTouchesNothingElse) {
     write_file(dir / c.source, c.bytes());
     write_file(dir / "over.bmp", bitmap_with(3, 3, 36));
     write_file(dir / "column.bmp", bitmap_with(1, 32767, 4 * 32767));
+    write_file(dir / "flat.bmp", bitmap_with(0, 0x7FFFFFFF, 0));
     std::string stem = c.source.substr(0, c.source.find('.'));
     write_file(dir / (stem + "_0000.bmp"), text_bytes("existing work"));
     auto before = files_in(dir);
@@ -217,6 +231,7 @@ TEST(Hostile, EveryCaseEndsCleanlyAndTouchesNothingElse) {
     if (!c.err_contains.empty()) {
       EXPECT_NE(run.err.find(c.err_contains), std::string::npos) << run.err.substr(0, 500);
     }
+    EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 1010);
     auto after = files_in(dir);
     for (const auto& [name, bytes] : before)
       EXPECT_TRUE(after[name] == bytes) << name << " changed";

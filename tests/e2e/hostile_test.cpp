@@ -24,18 +24,6 @@ Picture tiny_picture() {
   return make_picture(2, varied_palette(16, 1), [](unsigned x, unsigned y) { return x + y; });
 }
 
-// A package whose every level lists the next level twice (slots 0 and 2, with a "MOT" record
-// between them so that the package signature holds), `levels` deep, around `inner`.
-ByteVec fan_out(int levels, const ByteVec& inner) {
-  ByteVec level = inner;
-  for (int i = 0; i < levels; ++i) {
-    ByteVec doubled = package({level, mot_record()});
-    put_u32(doubled, 8, doubled[0] | doubled[1] << 8 | doubled[2] << 16 | doubled[3] << 24);
-    level = doubled;
-  }
-  return level;
-}
-
 // An archive entry that decodes to 32 MiB of one byte, listed `times` times.
 ByteVec decode_bomb(int times) {
   // 'z' and seven references that each copy 18 zeros from the window, then groups of eight.
@@ -109,6 +97,12 @@ std::vector<Hostile> hostile_cases() {
        1,
        "output would pass"},
       {"decoding bomb", "bomb.dat", [] { return decode_bomb(400); }, {}, 1, "decoding passed"},
+      {"decoding bomb, listed",
+       "bomb.dat",
+       [] { return decode_bomb(400); },
+       {"--list"},
+       1,
+       "decoding passed"},
       {"archives in archives",
        "nested.img",
        [] { return nested_archives(12); },

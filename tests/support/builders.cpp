@@ -208,4 +208,14 @@ std::vector<Rgba> varied_palette(unsigned count, unsigned seed) {
   return palette;
 }
 
+ByteVec fan_out(int levels, const ByteVec& inner) {
+  ByteVec level = inner;
+  for (int i = 0; i < levels; ++i) {
+    ByteVec doubled = package({level, mot_record()});
+    put_u32(doubled, 8, doubled[0] | doubled[1] << 8 | doubled[2] << 16 | doubled[3] << 24);
+    level = doubled;
+  }
+  return level;
+}
+
 }  // namespace kelp::test

@@ -68,6 +68,10 @@ ByteVec archive(const std::vector<ByteVec>& entries, Coding coding = Coding::enc
 // A "MOT" record, which kelp passes over.
 ByteVec mot_record();
 
+// A package whose every level lists the next level twice (slots 0 and 2, with a "MOT" record
+// between them so that the package signature holds), `levels` deep, around `inner`.
+ByteVec fan_out(int levels, const ByteVec& inner);
+
 // A picture of `side` with a palette of `colours` entries and indices from `pattern(x, y)`.
 template <typename Pattern>
 Picture make_picture(std::uint16_t side, std::vector<Rgba> palette, Pattern pattern) {

@@ -12,6 +12,7 @@
 #include "driver/help.h"
 #include "driver/list.h"
 #include "driver/options.h"
+#include "import/import.h"
 #include "overlay/overlay.h"
 #include "platform/platform.h"
 
@@ -70,7 +71,7 @@ int walk_job(const Options& options, ContainerKind kind, const std::string& name
     return whole ? exit_success : exit_incomplete;
   }
   if (!prepare_output_folder(options.output_folder)) return exit_incomplete;
-  Export job{{{}, options.output_folder}, options.raw};
+  Export job{{{}, options.output_folder}, options.raw, options.png, {}};
   bool whole =
       walk_source(kind, name, source, {[&](const Entry& e) { export_entry(job, e); }}, limits);
   return whole && !job.failed ? exit_success : exit_incomplete;
@@ -94,7 +95,15 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
     exit_code = run.exit_code;
   } else {
     ContainerKind kind = extension == ".img" ? ContainerKind::package : ContainerKind::archive;
-    exit_code = walk_job(options, kind, parts.name, source.bytes);
+    if (options.import_folder.empty()) {
+      exit_code = walk_job(options, kind, parts.name, source.bytes);
+    } else if (!prepare_output_folder(options.output_folder)) {
+      exit_code = exit_incomplete;
+    } else {
+      ImportRequest request{options.import_folder, parts.name, parts.name + parts.extension,
+                            options.output_folder, kind, options.dither};
+      exit_code = import_source(request, source.bytes);
+    }
   }
   return !source.complete && exit_code == exit_success ? exit_incomplete : exit_code;
 }

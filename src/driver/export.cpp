@@ -2,6 +2,7 @@
 
 #include "common/diagnostics.h"
 #include "common/output.h"
+#include "texture/png.h"
 
 namespace kelp {
 
@@ -16,13 +17,25 @@ void export_raw(Export& job, const Entry& entry) {
   if (!write_new_file(entry.name + ".bin", job.output.folder, bytes)) job.failed = true;
 }
 
+void export_png(Export& job, const Entry& entry) {
+  if (entry.texture.side == 0) return;
+  if (!encode_png(entry.texture, job.file)) {
+    warn(entry.name, "cannot encode the PNG");
+    job.failed = true;
+  } else if (!write_new_file(entry.name + ".png", job.output.folder, job.file)) {
+    job.failed = true;
+  }
+}
+
 }  // namespace
 
 void export_entry(Export& job, const Entry& entry) {
   switch (entry.kind) {
     case EntryKind::tx4:
     case EntryKind::tx8:
-      if (write_texture_bitmap(entry.name, entry.texture, job.output) == Outcome::failed) {
+      if (job.png) {
+        export_png(job, entry);
+      } else if (write_texture_bitmap(entry.name, entry.texture, job.output) == Outcome::failed) {
         job.failed = true;
       }
       break;

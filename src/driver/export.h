@@ -2,6 +2,9 @@
 // as its own bytes.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "containers/walk.h"
 #include "texture/texture.h"
 
@@ -10,6 +13,8 @@ namespace kelp {
 struct Export {
   TextureOutput output;  // the folder and the bitmap buffer
   bool raw = false;
+  bool png = false;                // textures as indexed PNGs instead of bitmaps
+  std::vector<std::uint8_t> file;  // the PNG being written
   bool failed = false;  // some file could not be written (named on standard error)
 };
 

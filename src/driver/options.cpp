@@ -3,6 +3,7 @@
 #include <array>
 #include <filesystem>
 #include <string_view>
+#include <utility>
 
 #include "common/path.h"
 
@@ -24,6 +25,9 @@ constexpr std::array option_table{
     OptionSpec{'l', "list", &Options::list},
     OptionSpec{0, "json", &Options::json},
     OptionSpec{0, "raw", &Options::raw},
+    OptionSpec{0, "png", &Options::png},
+    OptionSpec{0, "import", nullptr, &Options::import_folder},
+    OptionSpec{0, "dither", &Options::dither},
     OptionSpec{'h', "help", &Options::help},
     OptionSpec{'V', "version", &Options::version},
 };
@@ -65,22 +69,21 @@ int take_option(int argc, const char* const* argv, int index, CommandLine& line)
     options.*(spec->flag) = true;
     return index;
   }
-  if (equals != std::string_view::npos || attached) {
+  bool inline_value = equals != std::string_view::npos || attached;
+  if (inline_value) {
     options.*(spec->value) = argument.substr(equals != std::string_view::npos ? equals + 1 : 2);
-    return index;
+  } else if (index + 1 < argc) {
+    options.*(spec->value) = argv[++index];
+    options.roles[index] = ArgumentRole::kelp_option;
   }
-  if (index + 1 >= argc) {
-    line.usage_error = "option " + std::string(argument) + " needs a value";
-    return index;
+  if ((options.*(spec->value)).empty()) {
+    line.usage_error = "option " + std::string(name) + " needs a value";
   }
-  options.*(spec->value) = argv[index + 1];
-  options.roles[index + 1] = ArgumentRole::kelp_option;
-  return index + 1;
+  return index;
 }
 
 // The folder must exist, or be one level below one that does.
 std::string check_output_folder(const std::string& folder) {
-  if (folder.empty()) return "--output: the folder name is empty";
   if (platform::path_exists(folder)) {
     return platform::is_directory(folder) ? "" : "--output: " + folder + " is not a folder";
   }
@@ -88,6 +91,18 @@ std::string check_output_folder(const std::string& folder) {
   while (!parent.empty() && parent.filename().empty()) parent = parent.parent_path();  // "a/b/"
   if (parent.empty() || platform::is_directory(parent.string())) return "";
   return "--output: " + parent.string() + ": no such folder";
+}
+
+std::string check_import(const Options& options, const std::string& extension) {
+  for (auto [given, name] : {std::pair{options.png, "--png"}, {options.list && !options.json, "--list"},
+                             {options.json, "--json"}, {options.raw, "--raw"}}) {
+    if (given) return std::string("--import and ") + name + " cannot be combined";
+  }
+  if (!platform::is_directory(options.import_folder)) {
+    return "--import: " + options.import_folder + " is not a folder";
+  }
+  if (extension != ".img" && extension != ".dat") return "--import takes an .img or .dat source";
+  return "";
 }
 
 std::string check_combination(const Options& options, const char* const* argv, CodePage code_page) {
@@ -98,9 +113,13 @@ std::string check_combination(const Options& options, const char* const* argv, C
     if (!problem.empty()) return problem;
   }
   std::string extension = ascii_lower(split_path(argv[options.source], code_page).extension);
-  if (extension == ".bmp" && (options.list || options.json)) {
-    return std::string(options.json ? "--json" : "--list") + " does not apply to a .bmp source";
+  std::string list = options.json ? "--json" : "--list";
+  if (!options.import_folder.empty()) return check_import(options, extension);
+  if (options.dither) return "--dither applies only to --import";
+  if (extension == ".bmp" && (options.list || options.png)) {
+    return (options.png ? "--png" : list) + " does not apply to a .bmp source";
   }
+  if (options.png && options.list) return "--png and " + list + " cannot be combined";
   return "";
 }
 

@@ -15,6 +15,9 @@ struct Options {
   bool list = false;
   bool json = false;
   bool raw = false;
+  bool png = false;
+  std::string import_folder;  // --import: the folder of edited images
+  bool dither = false;
   bool help = false;
   bool version = false;
   bool any_option = false;  // some kelp option was given

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelp::platform {
 
@@ -57,6 +58,9 @@ void remove_file(const std::string& name);
 bool path_exists(const std::string& path);
 
 bool is_directory(const std::string& path);
+
+// The names in a folder ("." and ".." left out); empty when it cannot be read.
+std::vector<std::string> list_directory(const std::string& path);
 
 // Creates one folder level. Returns 0 or the error code.
 int make_directory(const std::string& path);

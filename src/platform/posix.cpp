@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <sys/file.h>
@@ -88,6 +89,18 @@ bool path_exists(const std::string& path) {
 bool is_directory(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::vector<std::string> list_directory(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* folder = ::opendir(path.c_str());
+  if (folder == nullptr) return names;
+  while (const dirent* entry = ::readdir(folder)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(folder);
+  return names;
 }
 
 int make_directory(const std::string& path) {

@@ -1,0 +1,314 @@
+#include "import/import.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <vector>
+
+#include "common/diagnostics.h"
+#include "common/output.h"
+#include "containers/lzss.h"
+#include "containers/package.h"
+#include "import/image.h"
+#include "import/palette.h"
+#include "import/rebuild.h"
+#include "import/record.h"
+#include "platform/platform.h"
+
+namespace kelp {
+
+namespace {
+
+constexpr std::string_view png_extension = ".png", bmp_extension = ".bmp", bin_extension = ".bin";
+// An image file holds at most a 32-bit pixel per texel and its headers; anything larger is not
+// one of kelp's textures. A package entry holds at most 65535 sectors.
+constexpr std::uint64_t image_slack = 1 << 20;
+constexpr std::uint64_t max_bin_size = std::uint64_t{0xFFFF} * sector_size;
+
+// A container being walked, and the new bytes of those of its entries that change.
+struct Frame {
+  ContainerKind kind = ContainerKind::package;
+  Bytes bytes;  // the container's own bytes
+  std::vector<EntryChange> changes;
+  std::vector<std::string> changed_by;  // the file behind each change
+};
+
+struct Counts {
+  std::size_t replaced = 0, quantized = 0, unchanged = 0, raw = 0, recoded = 0;
+};
+
+struct ImportRun {
+  const ImportRequest& request;
+  std::set<std::string> files;  // the folder's names that may belong to entries
+  std::set<std::string> used;
+  std::vector<Frame> frames;
+  std::size_t refused = 0;
+  Counts counts;
+};
+
+void refuse(ImportRun& run, const std::string& subject, const std::string& why) {
+  warn(subject, why);
+  ++run.refused;
+}
+
+std::string in_images(const ImportRun& run, const std::string& name) {
+  return run.request.images + "/" + name;
+}
+
+// Takes the file `name` of the folder when there is one.
+bool take(ImportRun& run, const std::string& name) {
+  if (!run.files.count(name)) return false;
+  run.used.insert(name);
+  return true;
+}
+
+// Reads a file of the folder whole, or nothing (refused) when it is not a regular file, cannot
+// be read, or is larger than `most`.
+std::optional<ByteBuffer> read_input(ImportRun& run, const std::string& name, std::uint64_t most) {
+  std::optional<platform::File> file = platform::open_unshared(in_images(run, name));
+  if (!file) {
+    refuse(run, name, "not a regular file that can be read");
+    return std::nullopt;
+  }
+  std::uint64_t size = platform::file_size(*file);
+  std::optional<ByteBuffer> bytes;
+  int error = 0;
+  if (size > most) {
+    refuse(run, name, "is " + std::to_string(size) + " bytes, too large for this entry");
+  } else {
+    bytes.emplace(size);
+    if (platform::read_whole(*file, *bytes, error) != size) {
+      refuse(run, name, "cannot be read whole");
+      bytes.reset();
+    }
+  }
+  platform::close_file(*file);
+  return bytes;
+}
+
+std::uint64_t entry_key(const Entry& entry) {
+  if (entry.container == ContainerKind::archive) return *entry.offset;
+  return package_key(static_cast<std::uint16_t>(*entry.offset / sector_size),
+                     static_cast<std::uint16_t>(*entry.size / sector_size));
+}
+
+// Records the new bytes of the entry; two files that change one shared record differently are
+// refused.
+void add_change(ImportRun& run, const Entry& entry, ByteBuffer bytes, const std::string& file) {
+  Frame& frame = run.frames.back();
+  std::uint64_t key = entry_key(entry);
+  for (std::size_t i = 0; i < frame.changes.size(); ++i) {
+    if (frame.changes[i].key != key) continue;
+    if (frame.changes[i].bytes != bytes) {
+      refuse(run, file, "changes the record that " + frame.changed_by[i] + " changes, differently");
+    }
+    return;
+  }
+  frame.changes.push_back({key, std::move(bytes)});
+  frame.changed_by.push_back(file);
+}
+
+// The entry's own bytes: its sectors in a package; in an archive its decoded bytes, or as many
+// of the zeros after them as `reach` needs.
+std::optional<ByteBuffer> entry_bytes(const Entry& entry, std::uint64_t reach) {
+  std::uint64_t size = *entry.size;
+  if (entry.container == ContainerKind::archive) size = std::max(size, reach);
+  if (size > entry.bytes.size() || reach > size) return std::nullopt;
+  return ByteBuffer(entry.bytes.begin(), entry.bytes.begin() + size);
+}
+
+std::string texture_file(ImportRun& run, const Entry& entry) {
+  std::string png = entry.name + std::string(png_extension);
+  std::string bmp = entry.name + std::string(bmp_extension);
+  bool has_png = take(run, png), has_bmp = take(run, bmp);
+  if (has_png && has_bmp) warn(png, "both " + png + " and " + bmp + " exist; reading " + png);
+  return has_png ? png : has_bmp ? bmp : "";
+}
+
+RecordLayout layout_of(const Entry& entry) {
+  const TextureRecord& t = entry.texture;
+  return {entry.kind == EntryKind::tx4 ? TextureKind::tx4 : TextureKind::tx8, t.side,
+          t.palette_offset, t.indices_offset};
+}
+
+// Why the record cannot take an image, or nothing.
+std::string record_problem(const Entry& entry, std::uint64_t& reach) {
+  const TextureRecord& t = entry.texture;
+  std::uint64_t palette_end = std::uint64_t{t.palette_offset} + t.palette.size();
+  std::uint64_t indices_end = std::uint64_t{t.indices_offset} + t.indices.size();
+  reach = std::max(palette_end, indices_end);
+  if (t.side == 0) return "the texture is empty (side 0)";
+  if (t.palette_offset < indices_end && t.indices_offset < palette_end) {
+    return "the texture's palette and index data overlap";
+  }
+  return "";
+}
+
+void import_texture(ImportRun& run, const Entry& entry) {
+  std::string file = texture_file(run, entry);
+  if (file.empty()) {
+    ++run.counts.unchanged;
+    return;
+  }
+  std::uint64_t reach = 0;
+  std::string problem = record_problem(entry, reach);
+  std::optional<ByteBuffer> record = entry_bytes(entry, reach);
+  if (!problem.empty() || !record) {
+    return refuse(run, file,
+                  problem.empty() ? "the texture lies partly outside its entry" : problem);
+  }
+  std::uint64_t side = entry.texture.side;
+  std::optional<ByteBuffer> bytes = read_input(run, file, side * side * 4 + image_slack);
+  if (!bytes) return;
+  ImageRead read = read_image(*bytes, file, entry.texture.side);
+  if (!read.image) return refuse(run, file, read.refusal);
+  RecordLayout layout = layout_of(entry);
+  std::optional<TexturePixels> current = load_texture(*record, layout);
+  PaletteResult result = image_to_texture(*current, *read.image, run.request.dither);
+  if (result.rule == PaletteRule::unchanged) {
+    ++run.counts.unchanged;
+    return;
+  }
+  if (result.rule == PaletteRule::quantized) {
+    char error[32];
+    std::snprintf(error, sizeof error, "%.1f", result.mean_error);
+    warn(file, std::to_string(result.image_colours) + " colours quantized to " +
+                   std::to_string(entry.texture.colours()) + ", mean error " + error +
+                   " per channel");
+    ++run.counts.quantized;
+  }
+  store_texture(*record, layout, result.texture);
+  ++run.counts.replaced;
+  add_change(run, entry, std::move(*record), file);
+}
+
+void import_raw(ImportRun& run, const Entry& entry) {
+  std::string file = entry.name + std::string(bin_extension);
+  if (!take(run, file)) return;
+  std::uint64_t most = entry.container == ContainerKind::archive ? max_decoded_size : max_bin_size;
+  std::optional<ByteBuffer> bytes = read_input(run, file, most);
+  if (!bytes) return;
+  Bytes old = raw_bytes(entry);
+  if (std::equal(bytes->begin(), bytes->end(), old.begin(), old.end())) return;
+  if (bytes->empty()) return refuse(run, file, "is empty; an entry must keep at least one byte");
+  ++run.counts.raw;
+  add_change(run, entry, std::move(*bytes), file);
+}
+
+// A .bin named after an entry that is not a MOT record or an unrecognised entry.
+void pass_over_bin(ImportRun& run, const Entry& entry) {
+  std::string file = entry.name + std::string(bin_extension);
+  if (take(run, file)) warn(file, "is not a MOT record or an unrecognised entry; not read");
+}
+
+void on_entry(ImportRun& run, const Entry& entry) {
+  switch (entry.kind) {
+    case EntryKind::tx4:
+    case EntryKind::tx8:
+      pass_over_bin(run, entry);
+      return import_texture(run, entry);
+    case EntryKind::mot:
+    case EntryKind::other:
+      return import_raw(run, entry);
+    case EntryKind::package:
+    case EntryKind::archive: {
+      pass_over_bin(run, entry);
+      std::size_t extent =
+          static_cast<std::size_t>(std::min<std::uint64_t>(*entry.size, entry.bytes.size()));
+      ContainerKind kind =
+          entry.kind == EntryKind::package ? ContainerKind::package : ContainerKind::archive;
+      run.frames.push_back({kind, entry.bytes.first(extent), {}, {}});
+      return;
+    }
+    case EntryKind::damaged: {
+      pass_over_bin(run, entry);
+      std::string file = texture_file(run, entry);
+      if (!file.empty()) refuse(run, file, "the entry is damaged: " + entry.damage);
+      return;
+    }
+  }
+}
+
+// Rebuilds the frame's container; nothing (refused, naming `name`) when it cannot be.
+std::optional<ByteBuffer> rebuild(ImportRun& run, const Frame& frame, const std::string& name,
+                                  std::size_t* moved) {
+  Rebuilt rebuilt = frame.kind == ContainerKind::package
+                        ? rebuild_package(frame.bytes, frame.changes)
+                        : rebuild_archive(frame.bytes, frame.changes);
+  if (!rebuilt.bytes) refuse(run, name, rebuilt.refusal);
+  run.counts.recoded += rebuilt.recoded;
+  if (moved != nullptr) *moved = rebuilt.moved;
+  return std::move(rebuilt.bytes);
+}
+
+void on_leave(ImportRun& run, const Entry& entry) {
+  Frame frame = std::move(run.frames.back());
+  run.frames.pop_back();
+  if (frame.changes.empty()) return;
+  std::optional<ByteBuffer> bytes = rebuild(run, frame, entry.name, nullptr);
+  if (bytes) add_change(run, entry, std::move(*bytes), entry.name);
+}
+
+std::set<std::string> candidate_files(const ImportRequest& request) {
+  std::set<std::string> files;
+  for (const std::string& name : platform::list_directory(request.images)) {
+    bool ours = name.starts_with(request.source_name) &&
+                (name.ends_with(png_extension) || name.ends_with(bmp_extension) ||
+                 name.ends_with(bin_extension));
+    if (ours) files.insert(name);
+  }
+  return files;
+}
+
+std::string counted(std::size_t count, const std::string& one, const std::string& many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string summary(const Counts& counts, const std::string& written) {
+  return counted(counts.replaced, "texture", "textures") + " replaced (" +
+         std::to_string(counts.quantized) + " quantized), " + std::to_string(counts.unchanged) +
+         " unchanged, " + counted(counts.raw, "raw entry", "raw entries") + " replaced, " +
+         counted(counts.recoded, "archive entry", "archive entries") + " re-coded; wrote " +
+         written;
+}
+
+}  // namespace
+
+int import_source(const ImportRequest& request, Bytes source) {
+  ImportRun run{request, candidate_files(request), {}, {}, 0, {}};
+  run.frames.push_back({request.kind, source, {}, {}});
+  Handler handler{[&](const Entry& e) { on_entry(run, e); },
+                  [&](const Entry& e) { on_leave(run, e); }};
+  if (!walk_source(request.kind, request.source_name, source, handler, limits_for(source.size()))) {
+    refuse(run, request.output_name, "the walk stopped before the end of the source");
+  }
+  for (const std::string& file : run.files) {
+    if (!run.used.count(file)) warn(in_images(run, file), "matches no entry; not read");
+  }
+  std::size_t moved = 0;
+  std::optional<ByteBuffer> rebuilt;
+  if (run.refused == 0 && run.frames.front().changes.empty()) {
+    rebuilt.emplace(source.begin(), source.end());
+  } else if (run.refused == 0) {
+    rebuilt = rebuild(run, run.frames.front(), request.output_name, &moved);
+  }
+  if (run.refused > 0 || !rebuilt) {
+    note("nothing was written");
+    return 1;
+  }
+  if (moved > 0) {
+    note("warning: " + counted(moved, "entry", "entries") + " of " + request.output_name +
+         " moved; a game that reads them at fixed offsets will not find them");
+  }
+  OutputFile out = create_output_file(request.output_name, request.output_folder);
+  if (!out.created) {
+    warn(out.name, "cannot create: " + platform::describe_error(out.error));
+    return 1;
+  }
+  write_output(out, *rebuilt);
+  if (!finish_output(out)) return 1;
+  note(summary(run.counts, out.name));
+  return 0;
+}
+
+}  // namespace kelp

@@ -1,0 +1,26 @@
+// Re-import: the source rebuilt with the edited images of a folder, named as kelp names its
+// outputs, and written as a new file. Everything is read and checked before anything is
+// written.
+#pragma once
+
+#include <string>
+
+#include "common/bytes.h"
+#include "containers/walk.h"
+
+namespace kelp {
+
+struct ImportRequest {
+  std::string images;         // the folder of edited images and .bin files
+  std::string source_name;    // the source's base name, which entry names begin with
+  std::string output_name;    // the source's file name, given to the rebuilt file
+  std::string output_folder;  // empty: the current folder
+  ContainerKind kind = ContainerKind::package;
+  bool dither = false;
+};
+
+// Rebuilds `source` and writes it; the exit code (0, or 1 when something was refused, nothing
+// being written then, or the file could not be written).
+int import_source(const ImportRequest& request, Bytes source);
+
+}  // namespace kelp

@@ -1,0 +1,97 @@
+#include "texture/png.h"
+
+#include <spng.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace kelp {
+
+namespace {
+
+// Deflate is the cost of a PNG export: the fastest level, and no filtering, which on these
+// pictures costs little size (see the README's figures).
+constexpr int compression_level = 1;
+
+struct ContextFree {
+  void operator()(spng_ctx* context) const { spng_ctx_free(context); }
+};
+using Context = std::unique_ptr<spng_ctx, ContextFree>;
+
+int append_to(spng_ctx*, void* user, void* bytes, std::size_t length) {
+  auto* png = static_cast<std::vector<std::uint8_t>*>(user);
+  auto* from = static_cast<const std::uint8_t*>(bytes);
+  png->insert(png->end(), from, from + length);
+  return 0;
+}
+
+// PNG packs 4-bit pixels first pixel high and starts each row on a byte; a TX4 record packs
+// them low first and runs rows on across bytes.
+std::vector<std::uint8_t> packed_4bit_rows(const TextureRecord& texture) {
+  std::uint32_t side = texture.side, row_bytes = (side + 1) / 2;
+  std::vector<std::uint8_t> rows(std::size_t{row_bytes} * side, 0);
+  if (side % 2 == 0) {  // rows start on a byte in both: swap each byte's nibbles
+    std::transform(texture.indices.begin(), texture.indices.end(), rows.begin(),
+                   [](std::uint8_t b) { return static_cast<std::uint8_t>(b << 4 | b >> 4); });
+    return rows;
+  }
+  for (std::uint64_t y = 0, k = 0; y < side; ++y) {
+    std::uint8_t* row = rows.data() + y * row_bytes;
+    for (std::uint32_t x = 0; x < side; ++x, ++k) {
+      unsigned index = (texture.indices[k / 2] >> (k % 2 * 4)) & 0x0F;
+      row[x / 2] = static_cast<std::uint8_t>(row[x / 2] | index << (x % 2 == 0 ? 4 : 0));
+    }
+  }
+  return rows;
+}
+
+void set_palette(spng_ctx* context, const TextureRecord& texture) {
+  Palette palette = palette_in_index_order(texture);
+  std::size_t colours = texture.colours();
+  bool console_scale = std::all_of(palette.begin(), palette.begin() + colours,
+                                   [](const Colour& c) { return c[3] <= console_opaque; });
+  spng_plte plte{};
+  spng_trns trns{};
+  plte.n_entries = static_cast<std::uint32_t>(colours);
+  for (std::size_t i = 0; i < colours; ++i) {
+    plte.entries[i] = {palette[i][0], palette[i][1], palette[i][2], 0};
+    std::uint8_t alpha = console_scale ? scaled_alpha(palette[i][3]) : palette[i][3];
+    trns.type3_alpha[i] = alpha;
+    if (alpha != 255) trns.n_type3_entries = static_cast<std::uint32_t>(i + 1);
+  }
+  spng_set_plte(context, &plte);
+  if (trns.n_type3_entries > 0) spng_set_trns(context, &trns);
+  std::string_view rule = console_scale ? alpha_scaled : alpha_raw;
+  spng_text text{};
+  std::memcpy(text.keyword, alpha_keyword.data(), alpha_keyword.size());
+  text.type = SPNG_TEXT;
+  text.length = rule.size();
+  text.text = const_cast<char*>(rule.data());
+  spng_set_text(context, &text, 1);
+}
+
+}  // namespace
+
+bool encode_png(const TextureRecord& texture, std::vector<std::uint8_t>& png) {
+  png.clear();
+  Context context(spng_ctx_new(SPNG_CTX_ENCODER));
+  if (!context) return false;
+  spng_ctx* c = context.get();
+  spng_set_png_stream(c, append_to, &png);
+  spng_set_option(c, SPNG_IMG_COMPRESSION_LEVEL, compression_level);
+  spng_set_option(c, SPNG_FILTER_CHOICE, SPNG_DISABLE_FILTERING);
+  spng_ihdr ihdr{texture.side, texture.side, static_cast<std::uint8_t>(texture.bits_per_index),
+                 SPNG_COLOR_TYPE_INDEXED, 0, 0, 0};
+  spng_set_ihdr(c, &ihdr);
+  set_palette(c, texture);
+  std::vector<std::uint8_t> rows;
+  Bytes image = texture.indices;  // TX8 rows are already PNG rows
+  if (texture.bits_per_index == 4) {
+    rows = packed_4bit_rows(texture);
+    image = rows;
+  }
+  return spng_encode_image(c, image.data(), image.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
+}
+
+}  // namespace kelp

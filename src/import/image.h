@@ -1,0 +1,47 @@
+// Reading an edited texture image (PNG or BMP) back into pixels in the record's terms.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "containers/bytes.h"
+
+namespace kelp {
+
+// A colour as a texture record holds it: alpha 0 (clear) to 128 (opaque).
+struct Colour {
+  std::uint8_t red = 0, green = 0, blue = 0, alpha = 0;
+  bool operator==(const Colour&) const = default;
+};
+
+constexpr std::uint8_t record_opaque = 128;
+
+// Alpha on the 0..255 scale of image files, and back; each undoes the other for 0..128.
+constexpr std::uint8_t alpha_from_file(std::uint32_t v) {
+  return static_cast<std::uint8_t>((v * record_opaque + 127) / 255);
+}
+constexpr std::uint8_t alpha_to_file(std::uint32_t a) {
+  return static_cast<std::uint8_t>((a * 255 + record_opaque / 2) / record_opaque);
+}
+
+// An image of side x side pixels, top row first. An indexed PNG also keeps its palette and
+// one index per pixel; for any other image both are empty.
+struct Image {
+  std::uint32_t side = 0;
+  std::vector<Colour> pixels;
+  std::vector<Colour> palette;
+  std::vector<std::uint8_t> indices;
+};
+
+// The image, or one short line naming the file and why it was refused.
+struct ImageRead {
+  std::optional<Image> image;
+  std::string refusal;
+};
+
+// Reads a PNG or BMP file's bytes; its size must be side x side. `name` is used in refusals.
+ImageRead read_image(Bytes file, const std::string& name, std::uint32_t side);
+
+}  // namespace kelp

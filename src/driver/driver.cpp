@@ -101,7 +101,7 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
       exit_code = exit_incomplete;
     } else {
       ImportRequest request{options.import_folder, parts.name, parts.name + parts.extension,
-                            options.output_folder, kind, options.dither};
+                            options.output_folder, kind,       options.dither};
       exit_code = import_source(request, source.bytes);
     }
   }

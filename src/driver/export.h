@@ -15,7 +15,7 @@ struct Export {
   bool raw = false;
   bool png = false;                // textures as indexed PNGs instead of bitmaps
   std::vector<std::uint8_t> file;  // the PNG being written
-  bool failed = false;  // some file could not be written (named on standard error)
+  bool failed = false;             // some file could not be written (named on standard error)
 };
 
 void export_entry(Export& job, const Entry& entry);

@@ -94,8 +94,10 @@ std::string check_output_folder(const std::string& folder) {
 }
 
 std::string check_import(const Options& options, const std::string& extension) {
-  for (auto [given, name] : {std::pair{options.png, "--png"}, {options.list && !options.json, "--list"},
-                             {options.json, "--json"}, {options.raw, "--raw"}}) {
+  for (auto [given, name] : {std::pair{options.png, "--png"},
+                             {options.list && !options.json, "--list"},
+                             {options.json, "--json"},
+                             {options.raw, "--raw"}}) {
     if (given) return std::string("--import and ") + name + " cannot be combined";
   }
   if (!platform::is_directory(options.import_folder)) {

@@ -6,15 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "containers/bytes.h"
+#include "common/bytes.h"
+#include "texture/record.h"
 
 namespace kelp {
-
-// A colour as a texture record holds it: alpha 0 (clear) to 128 (opaque).
-struct Colour {
-  std::uint8_t red = 0, green = 0, blue = 0, alpha = 0;
-  bool operator==(const Colour&) const = default;
-};
 
 constexpr std::uint8_t record_opaque = 128;
 

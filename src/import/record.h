@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-#include "containers/bytes.h"
+#include "common/bytes.h"
 #include "import/palette.h"
 
 namespace kelp {

@@ -50,13 +50,14 @@ void set_palette(spng_ctx* context, const TextureRecord& texture) {
   Palette palette = palette_in_index_order(texture);
   std::size_t colours = texture.colours();
   bool console_scale = std::all_of(palette.begin(), palette.begin() + colours,
-                                   [](const Colour& c) { return c[3] <= console_opaque; });
+                                   [](const Colour& c) { return c.alpha <= console_opaque; });
   spng_plte plte{};
   spng_trns trns{};
   plte.n_entries = static_cast<std::uint32_t>(colours);
   for (std::size_t i = 0; i < colours; ++i) {
-    plte.entries[i] = {palette[i][0], palette[i][1], palette[i][2], 0};
-    std::uint8_t alpha = console_scale ? scaled_alpha(palette[i][3]) : palette[i][3];
+    const Colour& c = palette[i];
+    plte.entries[i] = {c.red, c.green, c.blue, 0};
+    std::uint8_t alpha = console_scale ? scaled_alpha(c.alpha) : c.alpha;
     trns.type3_alpha[i] = alpha;
     if (alpha != 255) trns.n_type3_entries = static_cast<std::uint32_t>(i + 1);
   }
@@ -81,8 +82,13 @@ bool encode_png(const TextureRecord& texture, std::vector<std::uint8_t>& png) {
   spng_set_png_stream(c, append_to, &png);
   spng_set_option(c, SPNG_IMG_COMPRESSION_LEVEL, compression_level);
   spng_set_option(c, SPNG_FILTER_CHOICE, SPNG_DISABLE_FILTERING);
-  spng_ihdr ihdr{texture.side, texture.side, static_cast<std::uint8_t>(texture.bits_per_index),
-                 SPNG_COLOR_TYPE_INDEXED, 0, 0, 0};
+  spng_ihdr ihdr{texture.side,
+                 texture.side,
+                 static_cast<std::uint8_t>(texture.bits_per_index),
+                 SPNG_COLOR_TYPE_INDEXED,
+                 0,
+                 0,
+                 0};
   spng_set_ihdr(c, &ihdr);
   set_palette(c, texture);
   std::vector<std::uint8_t> rows;

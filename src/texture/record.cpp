@@ -40,8 +40,8 @@ Palette palette_in_index_order(const TextureRecord& texture) {
   Palette palette{};
   for (std::size_t index = 0; index < texture.palette.size() / palette_entry_size; ++index) {
     std::size_t stored = texture.bits_per_index == 8 ? tx8_stored_position(index) : index;
-    std::copy_n(texture.palette.begin() + stored * palette_entry_size, palette_entry_size,
-                palette[index].begin());
+    Bytes entry = texture.palette.subspan(stored * palette_entry_size, palette_entry_size);
+    palette[index] = {entry[0], entry[1], entry[2], entry[3]};
   }
   return palette;
 }

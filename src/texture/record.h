@@ -47,8 +47,12 @@ struct TextureRecord {
 std::optional<TextureRecord> locate_texture(Bytes record, unsigned bits_per_index,
                                             std::string& damage);
 
-// A colour as red, green, blue, alpha.
-using Colour = std::array<std::uint8_t, 4>;
+// A colour as a texture record holds it: alpha 0 (clear) to 128 (opaque), or above on textures
+// that use another scale.
+struct Colour {
+  std::uint8_t red = 0, green = 0, blue = 0, alpha = 0;
+  bool operator==(const Colour&) const = default;
+};
 using Palette = std::array<Colour, tx8_palette_entries>;
 
 // The palette in index order (for TX8 the stored blocks put in place), entries beyond the

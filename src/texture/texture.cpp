@@ -32,7 +32,7 @@ Colours bitmap_colours(const TextureRecord& texture) {
   Colours colours{};
   for (std::size_t index = 0; index < palette.size(); ++index) {
     Colour c = palette[index];
-    std::uint8_t pixel[bytes_per_pixel] = {c[2], c[1], c[0], c[3]};
+    std::uint8_t pixel[bytes_per_pixel] = {c.blue, c.green, c.red, c.alpha};
     std::memcpy(&colours[index], pixel, bytes_per_pixel);
   }
   return colours;

@@ -40,6 +40,8 @@ TEST(Options, UsageErrorsExitWith2AndTouchNothing) {
       {{"--list", "base.bmp"}, "kelp: --list does not apply to a .bmp source\n"},
       {{"--json", "base.bmp"}, "kelp: --json does not apply to a .bmp source\n"},
       {{"-o", "out"}, "kelp: no source file named\n"},
+      {{"--png", "base.bmp"}, "kelp: --png does not apply to a .bmp source\n"},
+      {{"--png", "--list", "scene.img"}, "kelp: --png and --list cannot be combined\n"},
   };
   TempDir dir;
   write_file(dir.path / "scene.img", mixed_package());

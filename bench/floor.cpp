@@ -7,6 +7,10 @@
 //     (the contents differ, the cost of creating and filling the files does not);
 //   floor overlay <base> <overlay> <output-file>
 //     reads both inputs whole, then writes an output as large as the larger picture;
+//   floor png <rows-file> <output-folder>
+//     loads the PNG rows of every texture (untimed; bench/make_inputs.cpp writes them), then for
+//     each lays out its scanlines with filter byte 0, deflates them with zlib at level 1 and
+//     creates a file of the size a minimal indexed PNG of it would have, with one write;
 //   floor start
 //     does nothing: the script times it to add the cost of starting a process to the floor;
 //   floor warm <GiB>
@@ -25,6 +29,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <zlib.h>
 
 namespace {
 
@@ -103,6 +109,48 @@ int write_files(const std::string& reference, const std::string& output, bool ho
   return 0;
 }
 
+std::uint32_t u32(const char*& at) {
+  std::uint32_t value;
+  std::memcpy(&value, at, 4);
+  at += 4;
+  return value;
+}
+
+int write_pngs(const std::string& rows_file, const std::string& output) {
+  Buffer rows = read_all(rows_file);
+  std::vector<unsigned char> lines, png;
+  std::size_t written = 0;
+  z_stream stream{};
+  if (deflateInit(&stream, 1) != Z_OK) return 1;  // one deflate state, reset for each texture
+  auto start = std::chrono::steady_clock::now();
+  for (const char* at = rows.bytes; at < rows.bytes + rows.size;) {
+    std::string name(at + 4, u32(at));
+    at += name.size();
+    std::uint32_t side = u32(at), bits = u32(at), frame = u32(at), size = u32(at);
+    std::size_t row_bytes = bits == 4 ? (side + 1) / 2 : side;
+    lines.resize((row_bytes + 1) * side);
+    for (std::uint32_t y = 0; y < side; ++y) {
+      lines[y * (row_bytes + 1)] = 0;
+      std::memcpy(&lines[y * (row_bytes + 1) + 1], at + y * row_bytes, row_bytes);
+    }
+    at += size;
+    deflateReset(&stream);
+    png.resize(frame + deflateBound(&stream, lines.size()));
+    stream.next_in = lines.data();
+    stream.avail_in = static_cast<uInt>(lines.size());
+    stream.next_out = png.data() + frame;
+    stream.avail_out = static_cast<uInt>(png.size() - frame);
+    if (deflate(&stream, Z_FINISH) != Z_STREAM_END) return 1;
+    std::size_t deflated = stream.total_out;
+    if (!write_new(output + "/" + name + ".png", reinterpret_cast<char*>(png.data()),
+                   frame + deflated))
+      return 1;
+    written += frame + deflated;
+  }
+  std::printf("%.4f %zu\n", seconds_since(start), written);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,6 +163,7 @@ int main(int argc, char** argv) {
   }
   if ((mode == "files" || mode == "hot") && argc == 4)
     return write_files(argv[2], argv[3], mode == "hot");
+  if (mode == "png" && argc == 4) return write_pngs(argv[2], argv[3]);
   if (mode == "overlay" && argc == 5) {
     auto start = std::chrono::steady_clock::now();
     Buffer base = read_all(argv[2]), overlay = read_all(argv[3]);
@@ -129,6 +178,6 @@ int main(int argc, char** argv) {
   std::fprintf(
       stderr,
       "usage: floor files|hot <reference> <output> | floor overlay <base> <overlay> <output> | "
-      "floor start | floor warm <GiB>\n");
+      "floor png <rows> <output> | floor start | floor warm <GiB>\n");
   return 2;
 }

@@ -1,5 +1,7 @@
 // Writes the large deterministic inputs of the benchmark script into the folder named by the
-// first argument: big.img, many.dat, huge.dat, base.bmp and overlay.bmp.
+// first argument: big.img, many.dat, huge.dat, base.bmp and overlay.bmp, and big.rows, the
+// PNG rows of big.img's textures for the PNG floor.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +10,8 @@
 
 #include "builders.h"
 #include "containers/lzss.h"
+#include "containers/walk.h"
+#include "texture/png.h"
 
 using namespace kelp::test;
 
@@ -70,6 +74,63 @@ ByteVec huge_dat() {
   return archive(entries);
 }
 
+void put(ByteVec& out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// The chunks a texture's indexed PNG must carry besides its pixels: signature, IHDR, PLTE,
+// tRNS where some alpha is not opaque, the tEXt chunk that tells the alpha's scale, the IDAT
+// chunk's frame and IEND.
+std::uint32_t png_frame_bytes(const kelp::TextureRecord& texture) {
+  kelp::Palette palette = kelp::palette_in_index_order(texture);
+  std::size_t colours = texture.colours();
+  bool console = std::all_of(palette.begin(), palette.begin() + colours,
+                             [](const kelp::Colour& c) { return c.alpha <= 128; });
+  std::size_t transparent = 0;
+  for (std::size_t i = 0; i < colours; ++i) {
+    std::uint8_t alpha = console ? kelp::scaled_alpha(palette[i].alpha) : palette[i].alpha;
+    if (alpha != 255) transparent = i + 1;
+  }
+  constexpr std::size_t chunk = 12;  // length, type, CRC
+  std::size_t text = kelp::alpha_keyword.size() + 1 + (console ? 6 : 3);
+  return static_cast<std::uint32_t>(8 + (chunk + 13) + (chunk + 3 * colours) +
+                                    (transparent ? chunk + transparent : 0) + (chunk + text) +
+                                    chunk + chunk);
+}
+
+// Every texture of the package as the PNG floor takes it: its name, side, bits per pixel, the
+// bytes of its PNG's other chunks, and its PNG rows (4-bit pixels first pixel high, each row
+// starting on a byte), without filter bytes.
+ByteVec png_rows(const ByteVec& img, const std::string& name) {
+  ByteVec out;
+  auto add = [&](const kelp::Entry& entry) {
+    if ((entry.kind != kelp::EntryKind::tx4 && entry.kind != kelp::EntryKind::tx8) ||
+        entry.texture.side == 0)
+      return;
+    const kelp::TextureRecord& t = entry.texture;
+    std::uint32_t row_bytes = t.bits_per_index == 4 ? (t.side + 1) / 2 : t.side;
+    ByteVec rows(std::size_t{row_bytes} * t.side, 0);
+    for (std::uint64_t y = 0, k = 0; y < t.side; ++y) {
+      for (std::uint32_t x = 0; x < t.side; ++x, ++k) {
+        std::uint8_t& b = rows[y * row_bytes + x * t.bits_per_index / 8];
+        b = t.bits_per_index == 8
+                ? t.indices[k]
+                : static_cast<std::uint8_t>(b | ((t.indices[k / 2] >> (k % 2 * 4)) & 15)
+                                                    << (x % 2 ? 0 : 4));
+      }
+    }
+    put(out, static_cast<std::uint32_t>(entry.name.size()));
+    out.insert(out.end(), entry.name.begin(), entry.name.end());
+    put(out, t.side);
+    put(out, t.bits_per_index);
+    put(out, png_frame_bytes(t));
+    put(out, static_cast<std::uint32_t>(rows.size()));
+    out.insert(out.end(), rows.begin(), rows.end());
+  };
+  kelp::walk_source(kelp::ContainerKind::package, name, img, {add}, kelp::limits_for(img.size()));
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,7 +140,9 @@ int main(int argc, char** argv) {
   }
   std::filesystem::path folder = argv[1];
   std::filesystem::create_directories(folder);
-  write_file(folder / "big.img", big_img());
+  ByteVec big = big_img();
+  write_file(folder / "big.img", big);
+  write_file(folder / "big.rows", png_rows(big, "big"));
   write_file(folder / "many.dat", many_dat());
   write_file(folder / "huge.dat", huge_dat());
   write_file(folder / "base.bmp", bitmap_file(varied_image(4096, 4096, 1)));

@@ -69,28 +69,4 @@ DecodedPng decode_png(const ByteVec& png) {
   return out;
 }
 
-ByteVec rgba_png(std::uint32_t width, std::uint32_t height, const std::vector<Rgba>& pixels,
-                 bool sixteen_bits) {
-  Context c(spng_ctx_new(SPNG_CTX_ENCODER));
-  spng_set_option(c.get(), SPNG_ENCODE_TO_BUFFER, 1);
-  std::uint8_t depth = sixteen_bits ? 16 : 8;
-  spng_ihdr ihdr{width, height, depth, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 0, 0, 0};
-  check(spng_set_ihdr(c.get(), &ihdr));
-  ByteVec raw;
-  for (const Rgba& p : pixels) {
-    for (std::uint8_t v : {p.r, p.g, p.b, p.a}) {
-      raw.push_back(v);
-      if (sixteen_bits) raw.push_back(v);  // v * 257, big-endian
-    }
-  }
-  check(spng_encode_image(c.get(), raw.data(), raw.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE));
-  std::size_t size = 0;
-  int error = 0;
-  auto* bytes = static_cast<std::uint8_t*>(spng_get_png_buffer(c.get(), &size, &error));
-  check(error);
-  ByteVec out(bytes, bytes + size);
-  std::free(bytes);
-  return out;
-}
-
 }  // namespace kelp::test

@@ -23,8 +23,4 @@ struct DecodedPng {
 // Throws when the bytes are not a valid PNG.
 DecodedPng decode_png(const ByteVec& png);
 
-// An 8-bit RGBA (or, with `sixteen_bits`, 16-bit) PNG of the pixels, top row first.
-ByteVec rgba_png(std::uint32_t width, std::uint32_t height, const std::vector<Rgba>& pixels,
-                 bool sixteen_bits = false);
-
 }  // namespace kelp::test

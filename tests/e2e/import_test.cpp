@@ -1,0 +1,175 @@
+// Re-import end to end: unpack, edit, import, and read the rebuilt file back with kelp.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "builders.h"
+#include "files.h"
+#include "image_builders.h"
+#include "png_files.h"
+
+namespace kelp::test {
+namespace {
+
+Picture picture(std::uint16_t side, unsigned colours, unsigned seed) {
+  std::vector<Rgba> palette = varied_palette(colours, seed);
+  for (Rgba& c : palette) c.a = static_cast<std::uint8_t>(c.a % 129);  // the console's scale
+  return make_picture(side, palette,
+                      [=](unsigned x, unsigned y) { return (x + 2 * y + seed) % colours; });
+}
+
+// The picture's pixels as a PNG shows them: alpha scaled to 0..255.
+std::vector<Rgba> shown(const Picture& p) {
+  std::vector<Rgba> pixels;
+  for (std::uint8_t i : p.indices) {
+    Rgba c = p.palette[i];
+    c.a = static_cast<std::uint8_t>((c.a * 255 + 64) / 128);
+    pixels.push_back(c);
+  }
+  return pixels;
+}
+
+// `package` with `sectors` empty sectors inserted before entry `index`.
+ByteVec with_gap(ByteVec img, std::size_t index, std::uint16_t sectors) {
+  std::size_t slots = 0;
+  while (img[4 * slots + 2] | img[4 * slots + 3]) ++slots;
+  std::uint16_t start = static_cast<std::uint16_t>(img[4 * index] | img[4 * index + 1] << 8);
+  img.insert(img.begin() + start * 2048, std::size_t{sectors} * 2048, 0);
+  for (std::size_t s = index; s <= slots; ++s) {
+    put_u16(img, 4 * s, static_cast<std::uint16_t>((img[4 * s] | img[4 * s + 1] << 8) + sectors));
+  }
+  return img;
+}
+
+ByteVec shared_slot(ByteVec img, std::size_t from, std::size_t to) {
+  for (int b = 0; b < 4; ++b) img[4 * to + b] = img[4 * from + b];
+  return img;
+}
+
+class Import : public ::testing::Test {
+ protected:
+  // Writes the source, exports it with `export_args` into images/, and returns the run.
+  RunResult unpack(const std::string& name, const ByteVec& bytes,
+                   std::vector<std::string> export_args = {"--png", "--raw"}) {
+    write_file(dir.path / name, bytes);
+    fs::create_directories(dir.path / "images");
+    std::vector<std::string> args{kelp_binary(), name, "-o", "images"};
+    args.insert(args.end(), export_args.begin(), export_args.end());
+    return run_kelp(dir.path, args);
+  }
+  RunResult import(const std::string& name, std::vector<std::string> more = {}) {
+    std::vector<std::string> args{kelp_binary(), "--import", "images", name, "-o", "out"};
+    args.insert(args.end(), more.begin(), more.end());
+    return run_kelp(dir.path, args);
+  }
+  void put_image(const std::string& name, const ByteVec& bytes) {
+    write_file(dir.path / "images" / name, bytes);
+  }
+  ByteVec rebuilt(const std::string& name) { return read_file(dir.path / "out" / name); }
+  // The PNG kelp writes for `entry` of the rebuilt file.
+  DecodedPng reexported(const std::string& name, const std::string& entry) {
+    TempDir again;
+    write_file(again.path / name, rebuilt(name));
+    EXPECT_EQ(run_kelp(again.path, {kelp_binary(), "--png", name}).exit_code, 0);
+    return decode_png(read_file(again.path / (entry + ".png")));
+  }
+  TempDir dir;
+};
+
+TEST_F(Import, UneditedExportsGiveTheSourceBackByteForByte) {
+  ByteVec tx4 = tx4_record(picture(3, 16, 1)), tx8 = tx8_record(picture(4, 256, 2));
+  ByteVec inner = package({tx4, archive({tx8, package({tx4}), mot_record()})});
+  struct Case {
+    std::string name;
+    ByteVec bytes;
+  };
+  const std::vector<Case> cases{
+      {"nest.img", package({tx8, inner, mot_record(), text_bytes("other"), tx4})},
+      {"shared.img", shared_slot(package({tx8, tx4, tx8}), 0, 2)},
+      {"gap.img", with_gap(package({tx4, tx8, package({tx4})}), 1, 3)},
+      {"title.dat", archive({tx4, package({tx8, inner}), mot_record(), text_bytes("x")})},
+  };
+  for (const Case& c : cases) {
+    for (std::vector<std::string> form :
+         {std::vector<std::string>{"--png", "--raw"}, std::vector<std::string>{"--raw"}}) {
+      SCOPED_TRACE(c.name + " " + form[0]);
+      fs::remove_all(dir.path / "images");
+      fs::remove_all(dir.path / "out");
+      ASSERT_EQ(unpack(c.name, c.bytes, form).exit_code, 0);
+      RunResult run = import(c.name);
+      EXPECT_EQ(run.exit_code, 0) << run.err;
+      EXPECT_EQ(run.out, banner_text());
+      EXPECT_EQ(rebuilt(c.name), c.bytes);
+    }
+  }
+}
+
+TEST_F(Import, EachPaletteRuleAndImageForm) {
+  Picture tx8 = picture(4, 256, 3), tx4 = picture(4, 16, 4);
+  std::vector<Rgba> recoloured = shown(tx8);  // rule 3: colours of the palette, moved about
+  std::swap(recoloured[0], recoloured[5]);
+  std::vector<Rgba> fresh(16, Rgba{1, 2, 3, 255});  // rule 4: two new colours
+  fresh[1] = {200, 100, 50, 0};
+  std::vector<Rgba> many;  // rule 5 for TX4: 16 x 16 pixels of 256 colours
+  for (unsigned i = 0; i < 256; ++i)
+    many.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i / 2), 40, 255});
+  Picture big = picture(16, 16, 5);
+  PngSpec indexed{4, 4, 3, 8, {}, {{9, 8, 7, 255}, {6, 5, 4, 0}}, ""};  // rule 2
+  for (int i = 0; i < 16; ++i) indexed.rows.push_back(static_cast<std::uint8_t>(i % 2));
+  std::vector<Rgba> indexed_shown;
+  for (int i = 0; i < 16; ++i) indexed_shown.push_back(indexed.palette[i % 2]);
+  PngSpec sixteen{4, 4, 6, 16, {}, {}, ""};
+  for (const Rgba& c : fresh)
+    for (std::uint8_t v : {c.r, c.g, c.b, c.a}) sixteen.rows.insert(sixteen.rows.end(), {v, v});
+  Image bmp{4, 4, {}};  // kelp's own BMP form, alpha on the record's scale
+  Image v5{4, 4, {}};   // an editor's BMP, alpha 0..255
+  for (int y = 3; y >= 0; --y) {
+    for (int x = 0; x < 4; ++x) {
+      const Rgba& c = fresh[y * 4 + x];
+      bmp.pixels.insert(bmp.pixels.end(),
+                        {c.b, c.g, c.r, static_cast<std::uint8_t>(c.a ? 128 : 0)});
+      v5.pixels.insert(v5.pixels.end(), {c.b, c.g, c.r, c.a});
+    }
+  }
+  struct Case {
+    std::string what, file;
+    ByteVec image;
+    std::vector<Rgba> want;  // the texture's pixels after the import, as a PNG shows them
+    bool tx4;
+  };
+  const std::vector<Case> cases{
+      {"indexed PNG", "s_0000.png", png_file(indexed), indexed_shown, false},
+      {"palette kept", "s_0000.png", rgba_png(4, recoloured), recoloured, false},
+      {"new palette", "s_0001.png", rgba_png(4, fresh), fresh, true},
+      {"16-bit PNG", "s_0001.png", png_file(sixteen), fresh, true},
+      {"kelp's BMP", "s_0001.bmp", bitmap_file(bmp), fresh, true},
+      {"V5 BMP", "s_0000.bmp", v5_bitmap_file(v5), fresh, false},
+      {"quantized", "s_0002.png", rgba_png(16, many), {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir.path / "images");
+    fs::remove_all(dir.path / "out");
+    write_file(dir.path / "s.img", package({tx8_record(tx8), tx4_record(tx4), tx4_record(big)}));
+    fs::create_directories(dir.path / "images");
+    put_image(c.file, c.image);
+    RunResult run = import("s.img");
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    DecodedPng png = reexported("s.img", c.file.substr(0, 6));
+    if (c.want.empty()) {
+      EXPECT_NE(run.err.find("s_0002.png: 256 colours quantized to 16, mean error"),
+                std::string::npos)
+          << run.err;
+      continue;
+    }
+    EXPECT_EQ(png.pixels, c.want);
+    if (c.what == "palette kept") {
+      std::vector<Rgba> palette = tx8.palette;
+      for (Rgba& p : palette) p.a = static_cast<std::uint8_t>((p.a * 255 + 64) / 128);
+      EXPECT_EQ(png.palette, palette);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kelp::test

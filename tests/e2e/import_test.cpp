@@ -171,5 +171,111 @@ TEST_F(Import, EachPaletteRuleAndImageForm) {
   }
 }
 
+TEST_F(Import, EntriesThatGrowMoveTheirNeighboursAtEveryLevel) {
+  ByteVec tx4 = tx4_record(picture(8, 16, 6)), tx8 = tx8_record(picture(8, 256, 7));
+  ByteVec grown(5000, 0x5A);  // three sectors where the MOT record took one
+  struct Case {
+    std::string what;
+    ByteVec source;
+    std::string bin;  // the entry given new bytes
+    std::string moved;
+  };
+  const std::vector<Case> cases{
+      {"in the source", package({mot_record(), tx4, tx8}), "g_0000.bin",
+       "2 entries of g.img moved"},
+      {"in a nested package", package({tx4, package({mot_record(), tx8}), tx8}), "g_0001_0000.bin",
+       "1 entry of g.img moved"},
+      {"in a package in an archive", package({tx4, archive({tx8, package({mot_record(), tx4})})}),
+       "g_0001_0001_0000.bin", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir.path / "images");
+    fs::remove_all(dir.path / "out");
+    ASSERT_EQ(unpack("g.img", c.source, {"--raw"}).exit_code, 0);
+    auto before = files_in(dir.path / "images");
+    put_image(c.bin, grown);
+    RunResult run = import("g.img");
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err.find("moved") != std::string::npos, !c.moved.empty()) << run.err;
+    if (!c.moved.empty()) {
+      EXPECT_NE(run.err.find(c.moved), std::string::npos) << run.err;
+    }
+    TempDir again;
+    write_file(again.path / "g.img", rebuilt("g.img"));
+    ASSERT_EQ(run_kelp(again.path, {kelp_binary(), "--raw", "g.img"}).exit_code, 0);
+    auto after = files_in(again.path);
+    after.erase("g.img");
+    ByteVec padded = grown;
+    padded.resize(6144, 0);
+    before[c.bin] = padded;
+    EXPECT_TRUE(after == before);
+  }
+}
+
+TEST_F(Import, RefusalsWriteNothing) {
+  ByteVec tx4 = tx4_record(picture(4, 16, 8));
+  ByteVec damaged = tx4;
+  put_u32(damaged, 8, 0xFFFFFF00);
+  ByteVec source = shared_slot(package({tx4, tx4, mot_record(), damaged}), 0, 1);
+  std::vector<Rgba> red(16, Rgba{255, 0, 0, 255}), blue(16, Rgba{0, 0, 255, 255});
+  struct Case {
+    std::string what;
+    std::function<void()> images;
+    std::string reason;
+  };
+  const std::vector<Case> cases{
+      {"size",
+       [&] {
+         put_image("r_0000.png", png_file({5, 4, 6, 8, ByteVec(80, 9), {}, ""}));
+       },
+       "r_0000.png is 5x4, the texture is 4x4"},
+      {"not a PNG", [&] { put_image("r_0000.png", text_bytes("not a picture")); }, "r_0000.png"},
+      {"a folder", [&] { fs::create_directories(dir.path / "images" / "r_0000.bmp"); },
+       "r_0000.bmp: not a regular file"},
+      {"empty .bin", [&] { put_image("r_0002.bin", {}); }, "r_0002.bin: is empty"},
+      {"shared record, two edits",
+       [&] {
+         put_image("r_0000.png", rgba_png(4, red));
+         put_image("r_0001.png", rgba_png(4, blue));
+       },
+       "r_0001.png: changes the record that r_0000.png changes, differently"},
+      {"damaged record", [&] { put_image("r_0003.png", rgba_png(4, red)); },
+       "r_0003.png: the entry is damaged"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir.path / "images");
+    write_file(dir.path / "r.img", source);
+    fs::create_directories(dir.path / "images");
+    c.images();
+    RunResult run = import("r.img");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("kelp: nothing was written\n"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir.path / "out" / "r.img"));
+  }
+}
+
+TEST_F(Import, WarnsOfStrayFilesAndSaysWhatItWrote) {
+  Picture p = picture(4, 16, 9);
+  ASSERT_EQ(unpack("w.img", package({tx4_record(p), tx4_record(p)})).exit_code, 0);
+  std::vector<Rgba> green(16, Rgba{0, 255, 0, 255});
+  put_image("w_0001.png", rgba_png(4, green));
+  put_image("w_0001.bmp", text_bytes("not read"));
+  put_image("w_0000_0001.png", text_bytes("a copy"));
+  put_image("notes.png", text_bytes("not ours"));
+  RunResult run = import("w.img");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.err,
+            "kelp: w_0001.png: both w_0001.png and w_0001.bmp exist; reading w_0001.png\n"
+            "kelp: images/w_0000_0001.png: matches no entry; not read\n"
+            "kelp: 1 texture replaced (0 quantized), 1 unchanged, 0 raw entries replaced, 0 "
+            "archive entries re-coded; wrote out/w.img\n");
+  ASSERT_EQ(import("w.img").exit_code, 0);  // the name is taken now
+  EXPECT_EQ(rebuilt("w_0001.img"), rebuilt("w.img"));
+  EXPECT_EQ(reexported("w.img", "w_0001").pixels, green);
+}
+
 }  // namespace
 }  // namespace kelp::test

@@ -21,6 +21,12 @@ Options:
       --json        with --list: one JSON object per line
       --raw         also write each MOT record and unrecognised entry as
                     <entry name>.bin
+      --png         write textures as indexed PNGs (their own palette and
+                    indices, alpha scaled to 0..255) instead of BMPs
+      --import DIR  rebuild SOURCE (.img or .dat) with the edited images and
+                    .bin files of DIR, named as kelp names its outputs, and write
+                    it as a new file; SOURCE is never changed
+      --dither      with --import: dither textures that must be quantized
   -h, --help        print this text
   -V, --version     print the version and the licence
   --                end of options: every later argument is a file
@@ -32,8 +38,9 @@ Overlay options (.bmp sources), read from the command line as one text:
 
 Exit codes:
   0    everything found was written (or listed)
-  1    something could not be written or read whole, or a limit stopped the
-       walk of a damaged or hostile file; each is named on standard error
+  1    something could not be written or read whole, a limit stopped the
+       walk of a damaged or hostile file, or an import was refused (nothing
+       written); each is named on standard error
   2    usage error: nothing was read or written
   255  an error line was printed on standard output
 
@@ -43,6 +50,8 @@ Examples:
   kelp --list scene.img               show the container tree
   kelp --json title.dat               the same as JSON Lines
   kelp --raw -o all scene.img         textures, and every other entry as .bin
+  kelp --png -o edit scene.img        textures as PNGs, to edit
+  kelp --import edit -o new scene.img write new/scene.img with the edits
   kelp base.bmp /x8 /y4 /bover.bmp    compose over.bmp over base.bmp
 )";
 

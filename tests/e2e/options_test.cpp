@@ -42,6 +42,11 @@ TEST(Options, UsageErrorsExitWith2AndTouchNothing) {
       {{"-o", "out"}, "kelp: no source file named\n"},
       {{"--png", "base.bmp"}, "kelp: --png does not apply to a .bmp source\n"},
       {{"--png", "--list", "scene.img"}, "kelp: --png and --list cannot be combined\n"},
+      {{"--import", "scene.img", "scene.img"}, "kelp: --import: scene.img is not a folder\n"},
+      {{"--import", ".", "base.bmp"}, "kelp: --import takes an .img or .dat source\n"},
+      {{"--import", ".", "--png", "scene.img"}, "kelp: --import and --png cannot be combined\n"},
+      {{"--import=.", "--json", "scene.img"}, "kelp: --import and --json cannot be combined\n"},
+      {{"--dither", "scene.img"}, "kelp: --dither applies only to --import\n"},
   };
   TempDir dir;
   write_file(dir.path / "scene.img", mixed_package());
@@ -137,7 +142,8 @@ TEST(Options, HelpAndVersionPrintOnlyTheirText) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.err, "");
     if (option.find('h') != std::string::npos) {
-      for (std::string word : {"--output", "--list", "--json", "--raw", "/x", "/y", "/b", "255"})
+      for (std::string word : {"--output", "--list", "--json", "--raw", "--png", "--import",
+                               "--dither", "/x", "/y", "/b", "255"})
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     } else {
       EXPECT_EQ(run.out.substr(0, 11), "kelp 0.2.0\n");

@@ -8,6 +8,7 @@
 
 #include "builders.h"
 #include "containers/lzss.h"
+#include "image_builders.h"
 
 using namespace kelp::test;
 
@@ -78,5 +79,18 @@ int main(int argc, char** argv) {
   seed("overlay", "plain", overlay_input("/x2 /y1 /bo.bmp", base, over));
   seed("overlay", "v5", overlay_input("/bo.bmp /y-1", v5_bitmap_file(varied_image(4, 4, 3)), over));
   seed("overlay", "wide", overlay_input("/x 9 /bo.bmp", base, bitmap_file(varied_image(12, 2, 4))));
+
+  std::vector<Rgba> pixels(16, Rgba{10, 20, 30, 255});
+  pixels[3] = {200, 0, 0, 0};
+  seed("image", "rgba-png", prefixed(3, rgba_png(4, pixels)));
+  seed("image", "indexed-png",
+       prefixed(64 + 3,
+                png_file({4, 4, 3, 4, ByteVec(8, 0x12), {{1, 2, 3, 4}, {5, 6, 7, 8}}, "raw"})));
+  seed("image", "bmp", prefixed(3, bitmap_file(varied_image(4, 4, 5))));
+  seed("image", "v5-bmp", prefixed(128 + 3, v5_bitmap_file(varied_image(4, 4, 6))));
+
+  seed("rebuild", "package", prefixed(1, package({tx4, mot_record(), tx8})));
+  seed("rebuild", "package-slot-1", prefixed(3, package({tx4, nested})));
+  seed("rebuild", "archive", prefixed(0, dat));
   return 0;
 }

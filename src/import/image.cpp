@@ -97,7 +97,7 @@ ImageRead decode_indexed_png(spng_ctx* png, const std::string& name, Image image
   for (std::uint32_t i = 0; i < plte.n_entries; ++i) {
     const spng_plte_entry& entry = plte.entries[i];
     std::uint8_t alpha =
-        i < trns.n_type3_entries ? png_alpha(trns.type3_alpha[i], raw_alpha) : record_opaque;
+        png_alpha(i < trns.n_type3_entries ? trns.type3_alpha[i] : 255, raw_alpha);
     image.palette.push_back({entry.red, entry.green, entry.blue, alpha});
   }
   image.indices = unpack_indices(rows, image.side, bits);

@@ -78,7 +78,9 @@ class Import : public ::testing::Test {
 
 TEST_F(Import, UneditedExportsGiveTheSourceBackByteForByte) {
   ByteVec tx4 = tx4_record(picture(3, 16, 1)), tx8 = tx8_record(picture(4, 256, 2));
-  ByteVec inner = package({tx4, archive({tx8, package({tx4}), mot_record()})});
+  Picture raw = picture(4, 16, 10);  // alpha on another scale, the last entry opaque
+  raw.palette[3].a = 200, raw.palette[15].a = 255;
+  ByteVec inner = package({tx4, archive({tx8, package({tx4_record(raw)}), mot_record()})});
   struct Case {
     std::string name;
     ByteVec bytes;

@@ -66,6 +66,7 @@ std::uint8_t png_alpha(std::uint8_t stored, bool raw) {
 // Unpacks indices of 1, 2, 4 or 8 bits, packed from the high bits of each byte, rows padded
 // to whole bytes.
 std::vector<std::uint8_t> unpack_indices(Bytes rows, std::uint32_t side, unsigned bits) {
+  if (bits == 8) return {rows.begin(), rows.end()};  // a byte a pixel, rows unpadded
   std::vector<std::uint8_t> indices;
   indices.reserve(std::size_t{side} * side);
   std::size_t row_bytes = (std::size_t{side} * bits + 7) / 8;
@@ -96,11 +97,11 @@ ImageRead decode_indexed_png(spng_ctx* png, const std::string& name, Image image
   }
   for (std::uint32_t i = 0; i < plte.n_entries; ++i) {
     const spng_plte_entry& entry = plte.entries[i];
-    std::uint8_t alpha =
-        png_alpha(i < trns.n_type3_entries ? trns.type3_alpha[i] : 255, raw_alpha);
+    std::uint8_t alpha = png_alpha(i < trns.n_type3_entries ? trns.type3_alpha[i] : 255, raw_alpha);
     image.palette.push_back({entry.red, entry.green, entry.blue, alpha});
   }
   image.indices = unpack_indices(rows, image.side, bits);
+  image.pixels.reserve(image.indices.size());
   for (std::uint8_t index : image.indices) {
     if (index >= image.palette.size()) {
       return refuse(name, "pixel index " + std::to_string(index) + " lies past its palette");

@@ -110,11 +110,11 @@ void add_change(ImportRun& run, const Entry& entry, ByteBuffer bytes, const std:
 
 // The entry's own bytes: its sectors in a package; in an archive its decoded bytes, or as many
 // of the zeros after them as `reach` needs.
-std::optional<ByteBuffer> entry_bytes(const Entry& entry, std::uint64_t reach) {
+std::optional<Bytes> entry_bytes(const Entry& entry, std::uint64_t reach) {
   std::uint64_t size = *entry.size;
   if (entry.container == ContainerKind::archive) size = std::max(size, reach);
   if (size > entry.bytes.size() || reach > size) return std::nullopt;
-  return ByteBuffer(entry.bytes.begin(), entry.bytes.begin() + size);
+  return entry.bytes.first(static_cast<std::size_t>(size));
 }
 
 std::string texture_file(ImportRun& run, const Entry& entry) {
@@ -152,7 +152,7 @@ void import_texture(ImportRun& run, const Entry& entry) {
   }
   std::uint64_t reach = 0;
   std::string problem = record_problem(entry, reach);
-  std::optional<ByteBuffer> record = entry_bytes(entry, reach);
+  std::optional<Bytes> record = entry_bytes(entry, reach);
   if (!problem.empty() || !record) {
     return refuse(run, file,
                   problem.empty() ? "the texture lies partly outside its entry" : problem);
@@ -177,9 +177,10 @@ void import_texture(ImportRun& run, const Entry& entry) {
                    " per channel");
     ++run.counts.quantized;
   }
-  store_texture(*record, layout, result.texture);
+  ByteBuffer changed(record->begin(), record->end());
+  store_texture(changed, layout, result.texture);
   ++run.counts.replaced;
-  add_change(run, entry, std::move(*record), file);
+  add_change(run, entry, std::move(changed), file);
 }
 
 void import_raw(ImportRun& run, const Entry& entry) {
@@ -287,12 +288,11 @@ int import_source(const ImportRequest& request, Bytes source) {
   }
   std::size_t moved = 0;
   std::optional<ByteBuffer> rebuilt;
-  if (run.refused == 0 && run.frames.front().changes.empty()) {
-    rebuilt.emplace(source.begin(), source.end());
-  } else if (run.refused == 0) {
+  bool unchanged = run.frames.front().changes.empty();
+  if (run.refused == 0 && !unchanged) {
     rebuilt = rebuild(run, run.frames.front(), request.output_name, &moved);
   }
-  if (run.refused > 0 || !rebuilt) {
+  if (run.refused > 0 || (!unchanged && !rebuilt)) {
     note("nothing was written");
     return 1;
   }
@@ -305,7 +305,7 @@ int import_source(const ImportRequest& request, Bytes source) {
     warn(out.name, "cannot create: " + platform::describe_error(out.error));
     return 1;
   }
-  write_output(out, *rebuilt);
+  write_output(out, unchanged ? source : Bytes(*rebuilt));
   if (!finish_output(out)) return 1;
   note(summary(run.counts, out.name));
   return 0;

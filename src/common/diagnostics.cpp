@@ -48,6 +48,13 @@ void warn(std::string_view subject, std::string_view message) {
   platform::error_line("kelp: " + std::string(subject) + ": " + std::string(message));
 }
 
+void warn(std::string_view line) {
+  LeftOut& counts = left_out();
+  if (counts.printed == max_warning_lines) return count_left_out(line);
+  ++counts.printed;
+  note(line);
+}
+
 void report_left_out_warnings() {
   LeftOut& counts = left_out();
   for (const auto& [reason, count] : counts.by_reason) {

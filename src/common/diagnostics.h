@@ -12,6 +12,8 @@ constexpr std::size_t max_warning_lines = 1000;
 
 // "kelp: <subject>: <message>", unless the run has printed max_warning_lines warnings already.
 void warn(std::string_view subject, std::string_view message);
+// "kelp: <line>", a warning that names its subject itself, bounded as above.
+void warn(std::string_view line);
 
 // One line per reason of the warnings left out: how many there were. Ends the count.
 void report_left_out_warnings();

@@ -44,19 +44,20 @@ bool is_png(Bytes file) {
   return true;
 }
 
-// True when the file says its alpha is the record's own (0..128), not scaled to 0..255.
-bool png_alpha_is_raw(spng_ctx* png) {
+// Sets `raw` when the file says its alpha is the record's own (0..128), not scaled to 0..255.
+// The library's error when its text chunks cannot be read (over the chunk limits), or 0.
+int read_alpha_text(spng_ctx* png, bool& raw) {
+  raw = false;
   std::uint32_t count = 0;
-  if (spng_get_text(png, nullptr, &count) != 0 || count == 0) return false;
+  int error = spng_get_text(png, nullptr, &count);
+  if (error == SPNG_ECHUNKAVAIL || (error == 0 && count == 0)) return 0;
   std::vector<spng_text> texts(count);
-  if (spng_get_text(png, texts.data(), &count) != 0) return false;
+  if (error != 0 || (error = spng_get_text(png, texts.data(), &count)) != 0) return error;
   for (const spng_text& text : texts) {
-    if (text.type == SPNG_TEXT && std::string(text.keyword) == alpha_keyword &&
-        std::string(text.text, text.length) == alpha_raw) {
-      return true;
-    }
+    raw = raw || (text.type == SPNG_TEXT && std::string(text.keyword) == alpha_keyword &&
+                  std::string(text.text, text.length) == alpha_raw);
   }
-  return false;
+  return 0;
 }
 
 std::uint8_t png_alpha(std::uint8_t stored, bool raw) {
@@ -129,7 +130,8 @@ ImageRead read_png(Bytes file, const std::string& name, std::uint32_t side) {
   Png png(spng_ctx_new(0), spng_ctx_free);
   if (!png) throw std::bad_alloc();
   spng_set_crc_action(png.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR);
-  spng_set_image_limits(png.get(), max_texture_side, max_texture_side);
+  // No image limits: the header's size is checked against the texture's before any decoding,
+  // so that a refusal names both sizes.
   spng_set_chunk_limits(png.get(), png_chunk_limit, png_cache_limit);
   spng_set_png_buffer(png.get(), file.data(), file.size());
   spng_ihdr ihdr{};
@@ -137,7 +139,8 @@ ImageRead read_png(Bytes file, const std::string& name, std::uint32_t side) {
   if (ihdr.width != side || ihdr.height != side) {
     return refuse_size(name, ihdr.width, ihdr.height, side);
   }
-  bool raw_alpha = png_alpha_is_raw(png.get());
+  bool raw_alpha = false;
+  if (int error = read_alpha_text(png.get(), raw_alpha)) return refuse(name, spng_strerror(error));
   Image image{side, {}, {}, {}};
   if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) {
     return decode_indexed_png(png.get(), name, std::move(image), ihdr.bit_depth, raw_alpha);

@@ -161,7 +161,11 @@ void import_texture(ImportRun& run, const Entry& entry) {
   std::optional<ByteBuffer> bytes = read_input(run, file, side * side * 4 + image_slack);
   if (!bytes) return;
   ImageRead read = read_image(*bytes, file, entry.texture.side);
-  if (!read.image) return refuse(run, file, read.refusal);
+  if (!read.image) {
+    warn(read.refusal);  // it names the file
+    ++run.refused;
+    return;
+  }
   RecordLayout layout = layout_of(entry);
   std::optional<TexturePixels> current = load_texture(*record, layout);
   PaletteResult result = image_to_texture(*current, *read.image, run.request.dither);

@@ -180,6 +180,18 @@ ByteVec v5_bitmap_file(const Image& image) {
   return bytes;
 }
 
+ByteVec bitmap24_file(const Image& image) {
+  ByteVec bytes = bitmap_header(image.width, image.height);
+  put_u16(bytes, 28, 24);
+  std::size_t row = 3 * std::size_t{image.width}, padded = (row + 3) / 4 * 4;
+  for (std::size_t at = 0; at < image.pixels.size(); at += row) {
+    bytes.insert(bytes.end(), image.pixels.begin() + at, image.pixels.begin() + at + row);
+    bytes.resize(bytes.size() + padded - row, 0);
+  }
+  put_u32(bytes, 2, static_cast<std::uint32_t>(bytes.size()));
+  return bytes;
+}
+
 Image varied_image(std::uint32_t width, std::uint32_t height, unsigned seed) {
   Image image{width, height, {}};
   std::uint32_t state = seed * 2246822519u + 7;

@@ -58,6 +58,8 @@ struct Image {
 };
 ByteVec bitmap_file(const Image& image);
 ByteVec v5_bitmap_file(const Image& image);
+// A 24-bit bitmap of the image's blue, green, red samples (bottom row first), rows padded.
+ByteVec bitmap24_file(const Image& image);
 // An image of varied colours and alphas (0 to 255).
 Image varied_image(std::uint32_t width, std::uint32_t height, unsigned seed);
 

@@ -81,6 +81,17 @@ ByteVec with_chunk_after_header(ByteVec png, const std::string& type, const Byte
   return png;
 }
 
+ByteVec with_header_size(ByteVec png, std::uint32_t width, std::uint32_t height) {
+  constexpr std::size_t type_at = 12, width_at = 16, crc_at = 29;
+  for (int k = 0; k < 4; ++k) {
+    png[width_at + k] = static_cast<std::uint8_t>(width >> (24 - 8 * k));
+    png[width_at + 4 + k] = static_cast<std::uint8_t>(height >> (24 - 8 * k));
+  }
+  uLong crc = crc32(0, png.data() + type_at, static_cast<uInt>(crc_at - type_at));
+  for (int k = 0; k < 4; ++k) png[crc_at + k] = static_cast<std::uint8_t>(crc >> (24 - 8 * k));
+  return png;
+}
+
 ByteVec deflated_zeros(std::uint64_t count) {
   z_stream stream{};
   if (deflateInit(&stream, Z_BEST_COMPRESSION) != Z_OK) throw std::runtime_error("deflateInit");

@@ -26,6 +26,9 @@ ByteVec rgba_png(std::uint32_t side, const std::vector<Rgba>& pixels,
 // The PNG with one more chunk (its CRC computed) right after the header chunk.
 ByteVec with_chunk_after_header(ByteVec png, const std::string& type, const ByteVec& data);
 
+// The PNG with its header's width and height replaced (the header's CRC computed again).
+ByteVec with_header_size(ByteVec png, std::uint32_t width, std::uint32_t height);
+
 // A zlib stream that inflates to `count` zero bytes.
 ByteVec deflated_zeros(std::uint64_t count);
 

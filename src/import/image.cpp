@@ -151,29 +151,16 @@ ImageRead read_png(Bytes file, const std::string& name, std::uint32_t side) {
 // ---- BMP ----
 
 constexpr std::size_t bmp_colours_used_field = 46;  // u32, 0: all 2^bits
-constexpr std::size_t bmp_red_mask_field = 54;      // masks follow a 40-byte header, or lie
-constexpr std::size_t bmp_green_mask_field = 58;    // inside a larger one, at the same offsets
-constexpr std::size_t bmp_blue_mask_field = 62;
-constexpr std::size_t bmp_alpha_mask_field = 66;
-constexpr std::uint32_t info_size_with_alpha_mask = 56;
-constexpr std::uint32_t compression_none = 0;
-constexpr std::uint32_t compression_rle8 = 1;
-constexpr std::uint32_t compression_rle4 = 2;
-constexpr std::uint32_t compression_bit_fields = 3;
-constexpr std::uint32_t compression_alpha_bit_fields = 6;
-constexpr std::size_t palette_entry_bytes = 4;  // blue, green, red, unused
+constexpr std::size_t palette_entry_bytes = 4;      // blue, green, red, unused
 
 struct Masks {
   std::uint32_t red = 0x00FF0000, green = 0x0000FF00, blue = 0x000000FF, alpha = 0xFF000000;
 };
 
-struct BmpLayout {
-  std::uint32_t info_size, pixel_offset;
-  std::uint32_t width;  // and height: only square bitmaps get this far
-  std::int32_t height;  // negative: top row first
-  std::uint16_t bits;
-  std::uint32_t compression;
-};
+// Only square bitmaps get past the size check, so the readers below use the width for both.
+bool top_row_first(const BitmapHeader& bmp) {
+  return static_cast<std::int32_t>(bmp.height) < 0;
+}
 
 bool contiguous(std::uint32_t mask) {
   std::uint32_t low = mask >> std::countr_zero(mask);
@@ -188,7 +175,7 @@ std::uint8_t masked(std::uint32_t pixel, std::uint32_t mask) {
   return static_cast<std::uint8_t>((value * 255 + most / 2) / most);
 }
 
-std::optional<Masks> bit_field_masks(Bytes file, const BmpLayout& bmp) {
+std::optional<Masks> bit_field_masks(Bytes file, const BitmapHeader& bmp) {
   Masks masks;
   if (bmp.compression == compression_bit_fields ||
       bmp.compression == compression_alpha_bit_fields) {
@@ -213,17 +200,17 @@ std::optional<Masks> bit_field_masks(Bytes file, const BmpLayout& bmp) {
   return masks;
 }
 
-std::uint64_t bmp_stride(const BmpLayout& bmp) {
+std::uint64_t bmp_stride(const BitmapHeader& bmp) {
   return (std::uint64_t{bmp.bits} * bmp.width + 31) / 32 * 4;
 }
 
 // Row y of the picture (top row 0) as it lies in the file.
-Bytes bmp_row(Bytes file, const BmpLayout& bmp, std::uint32_t y) {
-  std::uint32_t stored = bmp.height < 0 ? y : bmp.width - 1 - y;  // square
+Bytes bmp_row(Bytes file, const BitmapHeader& bmp, std::uint32_t y) {
+  std::uint32_t stored = top_row_first(bmp) ? y : bmp.width - 1 - y;
   return file.subspan(bmp.pixel_offset + stored * bmp_stride(bmp), bmp_stride(bmp));
 }
 
-ImageRead read_bmp_32(Bytes file, const std::string& name, const BmpLayout& bmp) {
+ImageRead read_bmp_32(Bytes file, const std::string& name, const BitmapHeader& bmp) {
   bool kelps_own = bmp.info_size == info_header_size && bmp.compression == compression_none;
   std::optional<Masks> masks = bit_field_masks(file, bmp);
   if (!masks) return refuse(name, "unreadable bit-field masks");
@@ -242,7 +229,7 @@ ImageRead read_bmp_32(Bytes file, const std::string& name, const BmpLayout& bmp)
   return {std::move(image), {}};
 }
 
-ImageRead read_bmp_24(Bytes file, const BmpLayout& bmp) {
+ImageRead read_bmp_24(Bytes file, const BitmapHeader& bmp) {
   Image image{bmp.width, {}, {}, {}};
   for (std::uint32_t y = 0; y < bmp.width; ++y) {
     Bytes row = bmp_row(file, bmp, y);
@@ -253,7 +240,7 @@ ImageRead read_bmp_24(Bytes file, const BmpLayout& bmp) {
   return {std::move(image), {}};
 }
 
-ImageRead read_bmp_paletted(Bytes file, const std::string& name, const BmpLayout& bmp) {
+ImageRead read_bmp_paletted(Bytes file, const std::string& name, const BitmapHeader& bmp) {
   std::uint64_t most = std::uint64_t{1} << bmp.bits;
   std::uint64_t count = read_le<std::uint32_t>(file, bmp_colours_used_field).value_or(0);
   if (count == 0 || count > most) count = most;
@@ -280,18 +267,12 @@ ImageRead read_bmp_paletted(Bytes file, const std::string& name, const BmpLayout
 }
 
 ImageRead read_bmp(Bytes file, const std::string& name, std::uint32_t side) {
-  auto info_size = read_le<std::uint32_t>(file, bmp_info_size_field);
-  auto pixel_offset = read_le<std::uint32_t>(file, bmp_pixel_offset_field);
-  auto width = read_le<std::uint32_t>(file, bmp_width_field);
-  auto height = read_le<std::uint32_t>(file, bmp_height_field);
-  auto bits = read_le<std::uint16_t>(file, bmp_bit_count_field);
-  auto compression = read_le<std::uint32_t>(file, bmp_compression_field);
-  if (!fits(file, 0, bitmap_header_size) || *info_size < info_header_size) {
+  std::optional<BitmapHeader> header = read_bitmap_header(file);
+  if (!header)
     return refuse(name, "not a bitmap kelp can read (its header is cut short or too old)");
-  }
-  BmpLayout bmp{*info_size, *pixel_offset, *width, static_cast<std::int32_t>(*height),
-                *bits,      *compression};
-  std::int64_t rows = bmp.height < 0 ? -std::int64_t{bmp.height} : bmp.height;
+  const BitmapHeader& bmp = *header;
+  std::int64_t height = static_cast<std::int32_t>(bmp.height);
+  std::int64_t rows = height < 0 ? -height : height;
   if (static_cast<std::int32_t>(bmp.width) != std::int64_t{side} || rows != side) {
     return refuse_size(name, static_cast<std::int32_t>(bmp.width), rows, side);
   }

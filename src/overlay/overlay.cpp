@@ -19,14 +19,6 @@ namespace kelp {
 
 namespace {
 
-constexpr std::uint32_t compression_none = 0;
-constexpr std::uint32_t compression_bit_fields = 3;
-constexpr std::size_t red_mask_field = 54;    // masks follow a 40-byte header, or lie inside a
-constexpr std::size_t green_mask_field = 58;  // larger one, at the same file offsets
-constexpr std::size_t blue_mask_field = 62;
-constexpr std::size_t alpha_mask_field = 66;  // only in headers of 56 bytes or more
-constexpr std::uint32_t info_size_with_alpha_mask = 56;
-
 bool is_scanf_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
@@ -35,12 +27,12 @@ bool is_digit(char c) {
 }
 
 bool standard_masks(Bytes file, std::uint32_t info_size) {
-  auto red = read_le<std::uint32_t>(file, red_mask_field);
-  auto green = read_le<std::uint32_t>(file, green_mask_field);
-  auto blue = read_le<std::uint32_t>(file, blue_mask_field);
+  auto red = read_le<std::uint32_t>(file, bmp_red_mask_field);
+  auto green = read_le<std::uint32_t>(file, bmp_green_mask_field);
+  auto blue = read_le<std::uint32_t>(file, bmp_blue_mask_field);
   if (red != 0x00FF0000u || green != 0x0000FF00u || blue != 0x000000FFu) return false;
   if (info_size < info_size_with_alpha_mask) return true;
-  auto alpha = read_le<std::uint32_t>(file, alpha_mask_field);
+  auto alpha = read_le<std::uint32_t>(file, bmp_alpha_mask_field);
   return alpha == 0xFF000000u || alpha == 0u;
 }
 
@@ -177,28 +169,19 @@ std::optional<std::string> overlay_option(std::string_view command_line) {
 }
 
 std::optional<BitmapImage> read_bitmap(Bytes file) {
-  auto signature = read_le<std::uint16_t>(file, bmp_signature_field);
-  auto pixel_offset = read_le<std::uint32_t>(file, bmp_pixel_offset_field);
-  auto info_size = read_le<std::uint32_t>(file, bmp_info_size_field);
-  auto width = read_le<std::uint32_t>(file, bmp_width_field);
-  auto height = read_le<std::uint32_t>(file, bmp_height_field);
-  auto bit_count = read_le<std::uint16_t>(file, bmp_bit_count_field);
-  auto compression = read_le<std::uint32_t>(file, bmp_compression_field);
-  if (!fits(file, 0, bitmap_header_size) || signature != bmp_signature ||
-      *info_size < info_header_size || bit_count != bmp_bits_per_pixel) {
-    return std::nullopt;
-  }
+  std::optional<BitmapHeader> h = read_bitmap_header(file);
+  if (!h || h->bits != bmp_bits_per_pixel) return std::nullopt;
   constexpr std::uint32_t most_positive = std::numeric_limits<std::int32_t>::max();
-  if (*width > most_positive || *height > most_positive) return std::nullopt;  // negative: top-down
-  bool plain = *compression == compression_none;
-  if (!plain && !(*compression == compression_bit_fields && standard_masks(file, *info_size))) {
+  if (h->width > most_positive || h->height > most_positive) return std::nullopt;  // top-down
+  bool plain = h->compression == compression_none;
+  if (!plain && !(h->compression == compression_bit_fields && standard_masks(file, h->info_size))) {
     return std::nullopt;
   }
-  std::uint64_t pixel_bytes = std::uint64_t{bytes_per_pixel} * *width * *height;
-  if (!fits(file, *pixel_offset, pixel_bytes)) return std::nullopt;
+  std::uint64_t pixel_bytes = std::uint64_t{bytes_per_pixel} * h->width * h->height;
+  if (!fits(file, h->pixel_offset, pixel_bytes)) return std::nullopt;
   bool plain_header =
-      plain && *info_size == info_header_size && *pixel_offset == bitmap_header_size;
-  return BitmapImage{*width, *height, file.subspan(*pixel_offset, pixel_bytes), plain_header};
+      plain && h->info_size == info_header_size && h->pixel_offset == bitmap_header_size;
+  return BitmapImage{h->width, h->height, file.subspan(h->pixel_offset, pixel_bytes), plain_header};
 }
 
 OverlayRun compose_overlay(Bytes base_file, const std::string& source_path,

@@ -19,4 +19,19 @@ void put_bitmap_header(std::span<std::uint8_t, bitmap_header_size> header, std::
   put_le<std::uint16_t>(h + bmp_bit_count_field, bmp_bits_per_pixel);
 }
 
+std::optional<BitmapHeader> read_bitmap_header(Bytes file) {
+  if (!fits(file, 0, bitmap_header_size) ||
+      read_le<std::uint16_t>(file, bmp_signature_field) != bmp_signature) {
+    return std::nullopt;
+  }
+  BitmapHeader header{*read_le<std::uint32_t>(file, bmp_pixel_offset_field),
+                      *read_le<std::uint32_t>(file, bmp_info_size_field),
+                      *read_le<std::uint32_t>(file, bmp_width_field),
+                      *read_le<std::uint32_t>(file, bmp_height_field),
+                      *read_le<std::uint16_t>(file, bmp_bit_count_field),
+                      *read_le<std::uint32_t>(file, bmp_compression_field)};
+  if (header.info_size < info_header_size) return std::nullopt;
+  return header;
+}
+
 }  // namespace kelp

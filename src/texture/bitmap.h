@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <span>
 
 #include "common/bytes.h"
@@ -29,6 +30,29 @@ constexpr std::size_t bmp_bit_count_field = 28;     // u16
 constexpr std::size_t bmp_compression_field = 30;   // u32
 constexpr std::uint16_t bmp_signature = 0x4D42;     // "BM" read as a little-endian u16
 constexpr std::uint16_t bmp_bits_per_pixel = 32;
+constexpr std::uint32_t compression_none = 0;
+constexpr std::uint32_t compression_rle8 = 1;
+constexpr std::uint32_t compression_rle4 = 2;
+constexpr std::uint32_t compression_bit_fields = 3;
+constexpr std::uint32_t compression_alpha_bit_fields = 6;
+// Bit-field masks follow a 40-byte header, or lie inside a larger one, at the same offsets; the
+// alpha mask only in headers of 56 bytes or more.
+constexpr std::size_t bmp_red_mask_field = 54;
+constexpr std::size_t bmp_green_mask_field = 58;
+constexpr std::size_t bmp_blue_mask_field = 62;
+constexpr std::size_t bmp_alpha_mask_field = 66;
+constexpr std::uint32_t info_size_with_alpha_mask = 56;
+
+// The header fields a reader of bitmaps checks, as the file holds them.
+struct BitmapHeader {
+  std::uint32_t pixel_offset, info_size, width, height;  // height: negative top row first
+  std::uint16_t bits;
+  std::uint32_t compression;
+};
+
+// The file's header fields; nothing when the file is no "BM" bitmap or its headers are cut short
+// or older than the 40-byte information header.
+std::optional<BitmapHeader> read_bitmap_header(Bytes file);
 constexpr std::size_t bytes_per_pixel = 4;  // blue, green, red, alpha
 
 // Byte size of a bitmap file of the given dimensions.

@@ -163,8 +163,9 @@ bool top_row_first(const BitmapHeader& bmp) {
 }
 
 bool contiguous(std::uint32_t mask) {
+  if (mask == 0) return true;
   std::uint32_t low = mask >> std::countr_zero(mask);
-  return mask == 0 || (low & (low + 1)) == 0;
+  return (low & (low + 1)) == 0;
 }
 
 // A masked channel scaled to 0..255.

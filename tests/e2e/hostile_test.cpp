@@ -49,12 +49,6 @@ ByteVec nested_archives(int depth) {
   return inner;
 }
 
-// `bytes` with the u32 at `at` replaced by `value`.
-ByteVec patched(ByteVec bytes, std::size_t at, std::uint32_t value) {
-  put_u32(bytes, at, value);
-  return bytes;
-}
-
 ByteVec bitmap_with(std::uint32_t width, std::uint32_t height, std::size_t pixel_bytes) {
   ByteVec bytes = bitmap_header(width, height);
   bytes.resize(54 + pixel_bytes, 0x80);

@@ -158,6 +158,7 @@ TEST_F(Import, EachPaletteRuleAndImageForm) {
       {"kelp's BMP", "s_0001.bmp", bitmap_file(bmp), fresh, true},
       {"V5 BMP", "s_0000.bmp", v5_bitmap_file(v5), fresh, false},
       {"24-bit BMP", "s_0001.bmp", bitmap24_file(rgb), opaque, true},
+      {"V5 BMP, alpha mask 0", "s_0001.bmp", patched(v5_bitmap_file(v5), 66, 0), opaque, true},
       {"s_0002.png: 256 colours quantized to 16", "s_0002.png", rgba_png(16, many), {}, true},
       {"s_0003.png: 4096 colours quantized to 256",
        "s_0003.png",

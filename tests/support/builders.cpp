@@ -86,6 +86,11 @@ ByteVec tx8_record(const Picture& picture) {
   return record("TX8", picture, 256, true);
 }
 
+ByteVec patched(ByteVec bytes, std::size_t at, std::uint32_t value) {
+  put_u32(bytes, at, value);
+  return bytes;
+}
+
 ByteVec bitmap_header(std::uint32_t width, std::uint32_t height) {
   ByteVec bytes(54, 0);
   bytes[0] = 'B', bytes[1] = 'M';

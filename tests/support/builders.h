@@ -38,6 +38,8 @@ ByteVec tx8_record(const Picture& picture);
 // The bitmap kelp must write for a picture: 54-byte header, rows bottom row first, BGRA pixels.
 ByteVec expected_bitmap(const Picture& picture);
 ByteVec bitmap_header(std::uint32_t width, std::uint32_t height);
+// `bytes` with the u32 at `at` replaced by `value`.
+ByteVec patched(ByteVec bytes, std::size_t at, std::uint32_t value);
 
 // A package of the given entries: the slot table, then each entry from a sector boundary.
 // The ending slot's start is the next free sector, as the game's packages have it.

@@ -30,6 +30,10 @@ int last_error() {
   return static_cast<int>(::GetLastError());
 }
 
+bool creates_as_given(const std::string& name) {
+  return windows_creates_name_as_given(name, code_page_of(locale_charset()));
+}
+
 DWORD attributes_of(const std::string& path) {
   return ::GetFileAttributesA(path.c_str());
 }
@@ -81,8 +85,7 @@ std::size_t read_whole(File file, std::span<std::uint8_t> into, int& error) {
 }
 
 Creation create_new_file(const std::string& name) {
-  if (!windows_creates_name_as_given(name))
-    return {CreateStatus::failed, File{}, ERROR_INVALID_NAME};
+  if (!creates_as_given(name)) return {CreateStatus::failed, File{}, ERROR_INVALID_NAME};
   HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle != INVALID_HANDLE_VALUE) return {CreateStatus::created, file_of(handle), 0};
@@ -138,7 +141,7 @@ std::vector<std::string> list_directory(const std::string& path) {
 int make_directory(const std::string& path) {
   std::string folder = path;
   while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
-  if (!windows_creates_name_as_given(folder)) return ERROR_INVALID_NAME;
+  if (!creates_as_given(folder)) return ERROR_INVALID_NAME;
   return ::CreateDirectoryA(folder.c_str(), nullptr) ? 0 : last_error();
 }
 

@@ -2,8 +2,6 @@
 
 #include <array>
 
-#include "common/path.h"
-
 namespace kelp::platform {
 
 namespace {
@@ -49,14 +47,23 @@ std::size_t argument_end(std::string_view raw, std::size_t at) {
 
 }  // namespace
 
-bool windows_creates_name_as_given(std::string_view path) {
-  std::size_t slash = path.find_last_of("/\\");
-  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
-  for (char c : name) {
-    if (static_cast<unsigned char>(c) < first_printable) return false;
-    if (forbidden_characters.find(c) != std::string_view::npos) return false;
+bool windows_creates_name_as_given(std::string_view path, CodePage code_page) {
+  std::size_t name_start = 0;
+  bool forbidden = false;
+  for (std::size_t at = 0; at < path.size(); ++at) {
+    unsigned char c = static_cast<unsigned char>(path[at]);
+    if (is_lead_byte(c, code_page)) {
+      ++at;
+    } else if (c == '/' || c == '\\') {
+      name_start = at + 1;
+      forbidden = false;
+    } else if (c < first_printable ||
+               forbidden_characters.find(static_cast<char>(c)) != std::string_view::npos) {
+      forbidden = true;
+    }
   }
+  std::string_view name = path.substr(name_start);
+  if (forbidden || name.empty() || name.back() == '.' || name.back() == ' ') return false;
   std::string_view stem = name.substr(0, name.find('.'));
   while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
   return !is_device_name(stem);

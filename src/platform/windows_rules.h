@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/path.h"
 #include "platform/platform.h"
 
 namespace kelp::platform {
@@ -15,7 +16,8 @@ namespace kelp::platform {
 // False for a last path component that Windows would change or send to a device: a device name
 // (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$, CONOUT$) with any extension, a
 // character from <>:"|?* or a control character, a trailing dot or space, or nothing at all.
-bool windows_creates_name_as_given(std::string_view path);
+// The trail byte of a double-byte character is part of it, never a separator or such a character.
+bool windows_creates_name_as_given(std::string_view path, CodePage code_page);
 
 // Where each argument lies in a raw command line, split as the C runtime splits it: blanks
 // separate arguments outside double quotes; backslashes escape a quote only when they stand

@@ -1,6 +1,5 @@
 #include "common/output.h"
 
-#include <cerrno>
 #include <cstdio>
 
 #include "common/diagnostics.h"
@@ -30,11 +29,13 @@ OutputFile try_create(const std::string& path, platform::CreateStatus& status) {
 }  // namespace
 
 OutputFile create_output_file(const std::string& name, const std::string& folder) {
-  if (name.size() > max_output_name) return {{}, in_folder(folder, name), ENAMETOOLONG, false};
+  if (name.size() > max_output_name)
+    return {{}, in_folder(folder, name), platform::error_name_too_long, false};
   platform::CreateStatus status;
   OutputFile out = try_create(in_folder(folder, name), status);
   for (std::uint32_t number = 1; status == platform::CreateStatus::exists; ++number) {
-    if (number > last_clash_number) return {{}, in_folder(folder, name), EEXIST, false};
+    if (number > last_clash_number)
+      return {{}, in_folder(folder, name), platform::error_exists, false};
     out = try_create(in_folder(folder, clash_candidate(name, number)), status);
   }
   return out;

@@ -5,8 +5,6 @@
 
 namespace kelp {
 
-namespace {
-
 bool is_lead_byte(unsigned char c, CodePage code_page) {
   switch (code_page) {
     case CodePage::shift_jis:
@@ -18,8 +16,6 @@ bool is_lead_byte(unsigned char c, CodePage code_page) {
   }
   return false;
 }
-
-}  // namespace
 
 CodePage code_page_of(std::string_view charset) {
   std::string name = ascii_lower(charset);

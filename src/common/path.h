@@ -14,6 +14,9 @@ enum class CodePage { single_byte, shift_jis, double_byte };
 
 CodePage code_page_of(std::string_view charset);
 
+// Whether `c` starts a double-byte character, taking the next byte with it.
+bool is_lead_byte(unsigned char c, CodePage code_page);
+
 // Each part holds at most 255 bytes (a drive 2); a longer part leaves every part empty.
 constexpr std::size_t max_drive_part = 2;
 constexpr std::size_t max_path_part = 255;

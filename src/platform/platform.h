@@ -1,5 +1,5 @@
 // The operating-system services kelp relies on. This is the only code that touches the OS;
-// posix.cpp implements it, and another backend could sit beside it.
+// posix.cpp implements it on POSIX systems, windows.cpp on the Windows file functions.
 #pragma once
 
 #include <cstddef>
@@ -13,10 +13,15 @@
 
 namespace kelp::platform {
 
-// An open file. Error codes are the platform's own (errno here); 0 means success.
+// An open file: a descriptor, or a Windows handle. Error codes are the platform's own (errno,
+// or Windows' system error codes); 0 means success.
 struct File {
-  int descriptor = -1;
+  std::intptr_t descriptor = -1;
 };
+
+// The platform's codes for a name too long to create and for a name that exists.
+extern const int error_name_too_long;
+extern const int error_exists;
 
 // Prepares the process: a write past a file-size limit must fail with an error, which kelp
 // reports, rather than end the process with a partial file left behind.
@@ -68,14 +73,14 @@ int make_directory(const std::string& path);
 // What each argument of the command line is to the driver.
 enum class ArgumentRole { invocation, source, file, slash_option, kelp_option };
 
-// Whether an argument that begins with "/" is a path rather than an option. Here absolute paths
-// begin with "/", so one that names an existing file is a path.
+// Whether an argument that begins with "/" is a path rather than an option. On POSIX absolute
+// paths begin with "/", so one that names an existing file is a path; on Windows never.
 bool slash_argument_is_path(const std::string& argument);
 
-// The text in which the overlay options are searched. Windows gives the raw command line; here
-// it is the arguments that are files or "/" options, joined with single spaces: the program's
-// invocation and the source, whose paths are full of "/", are left out, and so are kelp's own
-// options and their values.
+// The text in which the overlay options are searched, kelp's own options and their values left
+// out. Windows gives the raw command line, invocation and source included. On POSIX it is the
+// arguments that are files or "/" options, joined with single spaces: the invocation and the
+// source, whose paths are full of "/", are left out.
 std::string overlay_search_text(int argc, const char* const* argv,
                                 std::span<const ArgumentRole> roles);
 
@@ -88,7 +93,8 @@ struct PageRelease {
 using PageBlock = std::unique_ptr<std::uint8_t, PageRelease>;
 PageBlock allocate_pages(std::size_t size);
 
-// The user's character set, as the locale names it (for example "UTF-8" or "SHIFT_JIS").
+// The user's character set, as the locale names it (for example "UTF-8" or "SHIFT_JIS"), or
+// on Windows the ANSI code page ("cp932").
 std::string locale_charset();
 
 std::string describe_error(int error);

@@ -17,6 +17,17 @@
 
 namespace kelp::platform {
 
+const int error_name_too_long = ENAMETOOLONG;
+const int error_exists = EEXIST;
+
+namespace {
+
+int fd(File file) {
+  return static_cast<int>(file.descriptor);
+}
+
+}  // namespace
+
 void prepare_process() {
   std::signal(SIGXFSZ, SIG_IGN);
   // Blocks of a few MiB (a PNG's deflate state and rows, one per file) stay on the heap for
@@ -41,7 +52,7 @@ std::optional<File> open_unshared(const std::string& path) {
 
 std::uint64_t file_size(File file) {
   struct stat info {};
-  if (::fstat(file.descriptor, &info) != 0 || info.st_size < 0) return 0;
+  if (::fstat(fd(file), &info) != 0 || info.st_size < 0) return 0;
   return static_cast<std::uint64_t>(info.st_size);
 }
 
@@ -50,7 +61,7 @@ std::size_t read_whole(File file, std::span<std::uint8_t> into, int& error) {
   error = 0;
   while (done < into.size()) {
     ssize_t got =
-        ::pread(file.descriptor, into.data() + done, into.size() - done, static_cast<off_t>(done));
+        ::pread(fd(file), into.data() + done, into.size() - done, static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) error = errno;
     if (got <= 0) break;
@@ -69,7 +80,7 @@ Creation create_new_file(const std::string& name) {
 int write_all(File file, std::span<const std::uint8_t> bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t put = ::write(file.descriptor, bytes.data() + done, bytes.size() - done);
+    ssize_t put = ::write(fd(file), bytes.data() + done, bytes.size() - done);
     if (put < 0 && errno == EINTR) continue;
     if (put < 0) return errno;
     if (put == 0) return EIO;
@@ -79,7 +90,7 @@ int write_all(File file, std::span<const std::uint8_t> bytes) {
 }
 
 int close_file(File file) {
-  return ::close(file.descriptor) == 0 ? 0 : errno;
+  return ::close(fd(file)) == 0 ? 0 : errno;
 }
 
 void remove_file(const std::string& name) {

@@ -72,9 +72,10 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// In the child: redirect, change directory, drop privileges if asked, and start kelp.
-[[noreturn]] void start_kelp(const fs::path& dir, const fs::path& out, const fs::path& err,
-                             const RunOptions& options, char** argv, char** envp) {
+// In the child: redirect, change directory, drop privileges if asked, and start the program.
+[[noreturn]] void start_program(const std::string& program, const fs::path& dir,
+                                const fs::path& out, const fs::path& err, const RunOptions& options,
+                                char** argv, char** envp) {
   int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (out_fd < 0 || err_fd < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0) ::_exit(126);
@@ -94,7 +95,7 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
                  static_cast<rlim_t>(options.address_space_limit)};
     if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
   }
-  ::execve(KELP_BINARY, argv, envp);
+  ::execve(program.c_str(), argv, envp);
   ::_exit(127);
 }
 
@@ -102,6 +103,11 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
 
 RunResult run_kelp(const fs::path& dir, const std::vector<std::string>& args,
                    const RunOptions& options) {
+  return run_program(KELP_BINARY, dir, args, options);
+}
+
+RunResult run_program(const std::string& program, const fs::path& dir,
+                      const std::vector<std::string>& args, const RunOptions& options) {
   TempDir capture;
   fs::permissions(capture.path, fs::perms::all);  // writable by an unprivileged child too
   fs::path out_path = capture.path / "out", err_path = capture.path / "err";
@@ -109,8 +115,8 @@ RunResult run_kelp(const fs::path& dir, const std::vector<std::string>& args,
   std::vector<std::string> env_texts = environment_with(options.environment);
   std::vector<char*> argv = pointers_to(arg_texts), envp = pointers_to(env_texts);
   pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("cannot start kelp");
-  if (pid == 0) start_kelp(dir, out_path, err_path, options, argv.data(), envp.data());
+  if (pid < 0) throw std::runtime_error("cannot start " + program);
+  if (pid == 0) start_program(program, dir, out_path, err_path, options, argv.data(), envp.data());
   RunResult result;
   int status = 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);

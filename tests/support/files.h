@@ -52,6 +52,10 @@ struct RunOptions {
 RunResult run_kelp(const fs::path& dir, const std::vector<std::string>& args,
                    const RunOptions& options = {});
 
+// Runs `program` (a path) the same way.
+RunResult run_program(const std::string& program, const fs::path& dir,
+                      const std::vector<std::string>& args, const RunOptions& options = {});
+
 // The path of the built kelp binary.
 std::string kelp_binary();
 

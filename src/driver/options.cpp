@@ -13,7 +13,7 @@ namespace {
 
 using platform::ArgumentRole;
 
-struct OptionSpec {
+struct KnownOption {
   char short_name;  // 0: long form only
   std::string_view long_name;
   bool Options::*flag = nullptr;
@@ -21,22 +21,22 @@ struct OptionSpec {
 };
 
 constexpr std::array option_table{
-    OptionSpec{'o', "output", nullptr, &Options::output_folder},
-    OptionSpec{'l', "list", &Options::list},
-    OptionSpec{0, "json", &Options::json},
-    OptionSpec{0, "raw", &Options::raw},
-    OptionSpec{0, "png", &Options::png},
-    OptionSpec{0, "import", nullptr, &Options::import_folder},
-    OptionSpec{0, "dither", &Options::dither},
-    OptionSpec{'h', "help", &Options::help},
-    OptionSpec{'V', "version", &Options::version},
+    KnownOption{'o', "output", nullptr, &Options::output_folder},
+    KnownOption{'l', "list", &Options::list},
+    KnownOption{0, "json", &Options::json},
+    KnownOption{0, "raw", &Options::raw},
+    KnownOption{0, "png", &Options::png},
+    KnownOption{0, "import", nullptr, &Options::import_folder},
+    KnownOption{0, "dither", &Options::dither},
+    KnownOption{'h', "help", &Options::help},
+    KnownOption{'V', "version", &Options::version},
 };
 
-const OptionSpec* find_option(std::string_view argument) {
-  for (const OptionSpec& spec : option_table) {
-    if (argument.starts_with("--") ? argument.substr(2) == spec.long_name
-                                   : argument.size() == 2 && argument[1] == spec.short_name) {
-      return &spec;
+const KnownOption* find_option(std::string_view argument) {
+  for (const KnownOption& known : option_table) {
+    if (argument.starts_with("--") ? argument.substr(2) == known.long_name
+                                   : argument.size() == 2 && argument[1] == known.short_name) {
+      return &known;
     }
   }
   return nullptr;
@@ -53,30 +53,30 @@ int take_option(int argc, const char* const* argv, int index, CommandLine& line)
   bool long_form = argument.starts_with("--");
   std::size_t equals = long_form ? argument.find('=') : std::string_view::npos;
   std::string_view name = argument.substr(0, equals);
-  const OptionSpec* spec = find_option(long_form ? name : argument.substr(0, 2));
+  const KnownOption* known = find_option(long_form ? name : argument.substr(0, 2));
   bool attached = !long_form && argument.size() > 2;  // "-oDIR"
-  if (spec == nullptr || (attached && spec->value == nullptr)) {
+  if (known == nullptr || (attached && known->value == nullptr)) {
     line.usage_error = "unknown option " + std::string(long_form ? name : argument);
     return index;
   }
   Options& options = line.options;
   options.any_option = true;
   options.roles[index] = ArgumentRole::kelp_option;
-  if (spec->flag != nullptr) {
+  if (known->flag != nullptr) {
     if (equals != std::string_view::npos) {
       line.usage_error = "option " + std::string(name) + " takes no value";
     }
-    options.*(spec->flag) = true;
+    options.*(known->flag) = true;
     return index;
   }
   bool inline_value = equals != std::string_view::npos || attached;
   if (inline_value) {
-    options.*(spec->value) = argument.substr(equals != std::string_view::npos ? equals + 1 : 2);
+    options.*(known->value) = argument.substr(equals != std::string_view::npos ? equals + 1 : 2);
   } else if (index + 1 < argc) {
-    options.*(spec->value) = argv[++index];
+    options.*(known->value) = argv[++index];
     options.roles[index] = ArgumentRole::kelp_option;
   }
-  if ((options.*(spec->value)).empty()) {
+  if ((options.*(known->value)).empty()) {
     line.usage_error = "option " + std::string(name) + " needs a value";
   }
   return index;

@@ -123,11 +123,11 @@ TEST_F(Import, EachPaletteRuleAndImageForm) {
       gradient.push_back({static_cast<std::uint8_t>(4 * x), static_cast<std::uint8_t>(4 * y),
                           static_cast<std::uint8_t>(2 * (x + y)), 255});
   Picture big = picture(16, 16, 5);
-  PngSpec indexed{4, 4, 3, 8, {}, {{9, 8, 7, 255}, {6, 5, 4, 0}}, ""};  // rule 2
+  PngContent indexed{4, 4, 3, 8, {}, {{9, 8, 7, 255}, {6, 5, 4, 0}}, ""};  // rule 2
   for (int i = 0; i < 16; ++i) indexed.rows.push_back(static_cast<std::uint8_t>(i % 2));
   std::vector<Rgba> indexed_shown;
   for (int i = 0; i < 16; ++i) indexed_shown.push_back(indexed.palette[i % 2]);
-  PngSpec sixteen{4, 4, 6, 16, {}, {}, ""};
+  PngContent sixteen{4, 4, 6, 16, {}, {}, ""};
   for (const Rgba& c : fresh)
     for (std::uint8_t v : {c.r, c.g, c.b, c.a}) sixteen.rows.insert(sixteen.rows.end(), {v, v});
   Image bmp{4, 4, {}};  // kelp's own BMP form, alpha on the record's scale

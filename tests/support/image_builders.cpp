@@ -20,18 +20,18 @@ void check(int error) {
 
 }  // namespace
 
-ByteVec png_file(const PngSpec& spec) {
+ByteVec png_file(const PngContent& content) {
   std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)> png(spng_ctx_new(SPNG_CTX_ENCODER),
                                                           spng_ctx_free);
   check(spng_set_option(png.get(), SPNG_ENCODE_TO_BUFFER, 1));
-  spng_ihdr ihdr{spec.width, spec.height, spec.bit_depth, spec.colour_type, 0, 0, 0};
+  spng_ihdr ihdr{content.width, content.height, content.bit_depth, content.colour_type, 0, 0, 0};
   check(spng_set_ihdr(png.get(), &ihdr));
-  if (!spec.palette.empty()) {
+  if (!content.palette.empty()) {
     spng_plte plte{};
     spng_trns trns{};
-    plte.n_entries = static_cast<std::uint32_t>(spec.palette.size());
-    for (std::size_t i = 0; i < spec.palette.size(); ++i) {
-      const Rgba& c = spec.palette[i];
+    plte.n_entries = static_cast<std::uint32_t>(content.palette.size());
+    for (std::size_t i = 0; i < content.palette.size(); ++i) {
+      const Rgba& c = content.palette[i];
       plte.entries[i] = {c.r, c.g, c.b, 0};
       trns.type3_alpha[i] = c.a;
       if (c.a != 255) trns.n_type3_entries = static_cast<std::uint32_t>(i + 1);
@@ -39,7 +39,7 @@ ByteVec png_file(const PngSpec& spec) {
     check(spng_set_plte(png.get(), &plte));
     if (trns.n_type3_entries > 0) check(spng_set_trns(png.get(), &trns));
   }
-  std::string text = spec.alpha_text;
+  std::string text = content.alpha_text;
   if (!text.empty()) {
     spng_text chunk{};
     std::strcpy(chunk.keyword, "kelp:alpha");
@@ -48,7 +48,7 @@ ByteVec png_file(const PngSpec& spec) {
     chunk.text = text.data();
     check(spng_set_text(png.get(), &chunk, 1));
   }
-  ByteVec rows = spec.rows;
+  ByteVec rows = content.rows;
   check(spng_encode_image(png.get(), rows.data(), rows.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE));
   std::size_t size = 0;
   int error = 0;
@@ -61,9 +61,9 @@ ByteVec png_file(const PngSpec& spec) {
 
 ByteVec rgba_png(std::uint32_t side, const std::vector<Rgba>& pixels,
                  const std::string& alpha_text) {
-  PngSpec spec{side, side, 6, 8, {}, {}, alpha_text};
-  for (const Rgba& c : pixels) spec.rows.insert(spec.rows.end(), {c.r, c.g, c.b, c.a});
-  return png_file(spec);
+  PngContent content{side, side, 6, 8, {}, {}, alpha_text};
+  for (const Rgba& c : pixels) content.rows.insert(content.rows.end(), {c.r, c.g, c.b, c.a});
+  return png_file(content);
 }
 
 ByteVec with_chunk_after_header(ByteVec png, const std::string& type, const ByteVec& data) {

@@ -9,7 +9,7 @@
 
 namespace kelp::test {
 
-struct PngSpec {
+struct PngContent {
   std::uint32_t width = 0, height = 0;
   std::uint8_t colour_type = 6, bit_depth = 8;  // PNG's own codes: 0 grey, 2 RGB, 3 indexed, 6 RGBA
   ByteVec rows;               // the samples as the PNG holds them: packed, 16-bit big-endian
@@ -17,7 +17,7 @@ struct PngSpec {
   std::string alpha_text;     // the text of a "kelp:alpha" tEXt chunk, or none when empty
 };
 
-ByteVec png_file(const PngSpec& spec);
+ByteVec png_file(const PngContent& content);
 
 // An RGBA PNG of the given colours (top row first), each colour's alpha as the file holds it.
 ByteVec rgba_png(std::uint32_t side, const std::vector<Rgba>& pixels,

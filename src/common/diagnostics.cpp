@@ -39,9 +39,18 @@ void count_left_out(std::string_view message) {
   }
 }
 
+thread_local DiagnosticLog* held = nullptr;
+
+bool keep(Diagnostic::Kind kind, std::string_view subject, std::string_view text) {
+  if (held == nullptr) return false;
+  held->push_back({kind, std::string(subject), std::string(text)});
+  return true;
+}
+
 }  // namespace
 
 void warn(std::string_view subject, std::string_view message) {
+  if (keep(Diagnostic::Kind::warning_about, subject, message)) return;
   LeftOut& counts = left_out();
   if (counts.printed == max_warning_lines) return count_left_out(message);
   ++counts.printed;
@@ -49,6 +58,7 @@ void warn(std::string_view subject, std::string_view message) {
 }
 
 void warn(std::string_view line) {
+  if (keep(Diagnostic::Kind::warning, {}, line)) return;
   LeftOut& counts = left_out();
   if (counts.printed == max_warning_lines) return count_left_out(line);
   ++counts.printed;
@@ -68,7 +78,28 @@ void report_left_out_warnings() {
 }
 
 void note(std::string_view text) {
+  if (keep(Diagnostic::Kind::note, {}, text)) return;
   platform::error_line("kelp: " + std::string(text));
+}
+
+void hold_diagnostics(DiagnosticLog* log) {
+  held = log;
+}
+
+void print_diagnostics(const DiagnosticLog& log) {
+  for (const Diagnostic& line : log) {
+    switch (line.kind) {
+      case Diagnostic::Kind::warning_about:
+        warn(line.subject, line.text);
+        break;
+      case Diagnostic::Kind::warning:
+        warn(line.text);
+        break;
+      case Diagnostic::Kind::note:
+        note(line.text);
+        break;
+    }
+  }
 }
 
 }  // namespace kelp

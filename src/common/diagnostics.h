@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelp {
 
@@ -20,5 +22,20 @@ void report_left_out_warnings();
 
 // A line on standard error that is not a warning and is never left out: "kelp: <text>".
 void note(std::string_view text);
+
+// A warning or note kept back, to be printed later in the order of a one-thread run.
+struct Diagnostic {
+  enum class Kind { warning_about, warning, note } kind;  // the three calls above
+  std::string subject;                                    // warning_about only
+  std::string text;
+};
+using DiagnosticLog = std::vector<Diagnostic>;
+
+// While `log` is set (on this thread only), warnings and notes are kept in it instead of
+// printed; nullptr prints them again.
+void hold_diagnostics(DiagnosticLog* log);
+
+// Prints what was kept, as warn and note would have printed it then.
+void print_diagnostics(const DiagnosticLog& log);
 
 }  // namespace kelp

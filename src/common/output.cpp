@@ -55,12 +55,15 @@ bool finish_output(OutputFile& out) {
   return false;
 }
 
-bool write_new_file(const std::string& name, const std::string& folder, Bytes bytes) {
+OutputFile create_output_or_warn(const std::string& name, const std::string& folder) {
   OutputFile out = create_output_file(name, folder);
-  if (!out.created) {
-    warn(out.name, "cannot create: " + platform::describe_error(out.error));
-    return false;
-  }
+  if (!out.created) warn(out.name, "cannot create: " + platform::describe_error(out.error));
+  return out;
+}
+
+bool write_new_file(const std::string& name, const std::string& folder, Bytes bytes) {
+  OutputFile out = create_output_or_warn(name, folder);
+  if (!out.created) return false;
   write_output(out, bytes);
   return finish_output(out);
 }

@@ -37,6 +37,9 @@ struct OutputFile {
 // than an existing name ends the search, since every candidate would fail the same way.
 OutputFile create_output_file(const std::string& name, const std::string& folder = {});
 
+// As create_output_file, with a warning naming the file when it cannot be created.
+OutputFile create_output_or_warn(const std::string& name, const std::string& folder);
+
 // Appends bytes to the file; after the first failure further writes are dropped.
 void write_output(OutputFile& out, Bytes bytes);
 

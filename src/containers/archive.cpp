@@ -1,5 +1,7 @@
 #include "containers/archive.h"
 
+#include <algorithm>
+
 #include "common/diagnostics.h"
 #include "containers/lzss.h"
 
@@ -21,10 +23,12 @@ void visit_coded_entry(Walk& walk, Entry entry, Bytes archive, WorkBuffer& work)
   } else {
     coded = coded.first(*coded_length);
   }
+  if (walk.handler.reuse) walk.handler.reuse(work);
   std::uint32_t decoded = lzss_decode(coded, work);
   if (!charge_decoded(walk, entry.name, decoded)) return;
   entry.size = decoded;
   entry.bytes = work.contents();
+  entry.holder = &work;
   visit_entry(walk, std::move(entry), ArchiveRule::ignored);
 }
 
@@ -37,8 +41,10 @@ void walk_archive(Walk& walk, const std::string& name, Bytes archive) {
     return;
   }
   std::size_t level = walk.archives_open++;
-  if (level == walk.work_buffers.size()) walk.work_buffers.push_back(make_work_buffer());
-  WorkBuffer& work = walk.work_buffers[level];
+  if (level == walk.work_buffers.size()) walk.work_buffers.emplace_back();
+  std::vector<WorkBuffer>& buffers = walk.work_buffers[level];
+  std::size_t alternating = walk.handler.reuse ? 2 : 1;
+  buffers.reserve(alternating);
   for (std::uint32_t index = 0; index < *count && !walk.stopped; ++index) {
     Entry entry{entry_name(name, index)};
     entry.container = ContainerKind::archive;
@@ -50,7 +56,10 @@ void walk_archive(Walk& walk, const std::string& name, Bytes archive) {
       break;
     }
     entry.offset = *offset;
-    visit_coded_entry(walk, std::move(entry), archive, work);
+    if (buffers.size() < std::min<std::size_t>(alternating, index + 1)) {
+      buffers.push_back(make_work_buffer());
+    }
+    visit_coded_entry(walk, std::move(entry), archive, buffers[index % buffers.size()]);
   }
   --walk.archives_open;
 }

@@ -18,6 +18,7 @@ void walk_package(Walk& walk, const std::string& name, Bytes package) {
     entry.offset = std::uint64_t{*start} * sector_size;
     entry.size = std::uint64_t{*length} * sector_size;
     entry.bytes = tail(package, *entry.offset);
+    entry.holder = walk.holder;
     visit_entry(walk, std::move(entry), ArchiveRule::applies);
   }
 }

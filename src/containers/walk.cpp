@@ -1,6 +1,7 @@
 #include "containers/walk.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/diagnostics.h"
 #include "common/output.h"
@@ -53,11 +54,13 @@ void visit_container(Walk& walk, Entry& entry) {
   if (!refusal.empty()) return report_damaged(walk, std::move(entry), refusal);
   walk.handler.entry(entry);
   walk.nesting.push_back(entry.bytes.data());
+  const WorkBuffer* outer = std::exchange(walk.holder, entry.holder);
   if (entry.kind == EntryKind::package) {
     walk_package(walk, entry.name, entry.bytes);
   } else {
     walk_archive(walk, entry.name, entry.bytes);
   }
+  walk.holder = outer;
   walk.nesting.pop_back();
   if (walk.handler.leave) walk.handler.leave(entry);
 }
@@ -91,6 +94,11 @@ bool walk_source(ContainerKind kind, const std::string& name, Bytes source, cons
   walk.nesting.push_back(source.data());
   kind == ContainerKind::package ? walk_package(walk, name, source)
                                  : walk_archive(walk, name, source);
+  if (handler.reuse) {
+    for (const std::vector<WorkBuffer>& level : walk.work_buffers) {
+      for (const WorkBuffer& work : level) handler.reuse(work);
+    }
+  }
   return !walk.stopped;
 }
 

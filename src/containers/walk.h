@@ -45,9 +45,10 @@ struct Entry {
   std::optional<std::uint64_t> offset{};      // start x 2048, or the offset-table value
   std::optional<std::uint64_t> size{};        // length x 2048, or the decoded length
   std::optional<std::uint32_t> coded_size{};  // archive entries: the coded length
-  Bytes bytes{};            // from the entry's first byte to the end of the block that holds it
-  TextureRecord texture{};  // TX4 and TX8 entries
-  std::string damage{};     // damaged entries: why they were skipped
+  Bytes bytes{};  // from the entry's first byte to the end of the block that holds it
+  const WorkBuffer* holder = nullptr;  // the work buffer `bytes` lie in; null: the source
+  TextureRecord texture{};             // TX4 and TX8 entries
+  std::string damage{};                // damaged entries: why they were skipped
 };
 
 // What a job does with the entries. `entry` sees every entry in walk order, a container before
@@ -55,6 +56,11 @@ struct Entry {
 struct Handler {
   std::function<void(const Entry&)> entry;
   std::function<void(const Entry&)> leave{};
+  // Set when the handler's jobs may still read an entry's bytes after `entry` has returned:
+  // called before a work buffer is decoded into again or freed, it waits for them. Each archive
+  // level then alternates between two work buffers, so that one is decoded into while the other is
+  // read.
+  std::function<void(const WorkBuffer&)> reuse{};
 };
 
 struct WalkLimits {
@@ -76,8 +82,9 @@ struct Walk {
   std::uint64_t decoded_charged = 0;
   std::vector<const std::uint8_t*> nesting{};  // first byte of each container on the current path
   std::size_t archives_open = 0;               // archives on the current path
-  std::deque<WorkBuffer> work_buffers{};       // one per archive level, kept for the next archive
-  bool stopped = false;                        // a limit was reached: the walk ends
+  const WorkBuffer* holder = nullptr;          // the work buffer the current container lies in
+  std::deque<std::vector<WorkBuffer>> work_buffers{};  // per archive level, kept for the next one
+  bool stopped = false;                                // a limit was reached: the walk ends
 };
 
 // Walks the source, a package or an archive named `name`. False when a limit stopped the walk

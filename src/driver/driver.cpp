@@ -71,10 +71,10 @@ int walk_job(const Options& options, ContainerKind kind, const std::string& name
     return whole ? exit_success : exit_incomplete;
   }
   if (!prepare_output_folder(options.output_folder)) return exit_incomplete;
-  Export job{{{}, options.output_folder}, options.raw, options.png, {}};
-  bool whole =
-      walk_source(kind, name, source, {[&](const Entry& e) { export_entry(job, e); }}, limits);
-  return whole && !job.failed ? exit_success : exit_incomplete;
+  Export job{options.output_folder, options.raw, options.png, {}, {}, false,
+             WorkerPool(options.jobs)};
+  bool whole = walk_source(kind, name, source, export_handler(job), limits);
+  return finish_export(job) && whole ? exit_success : exit_incomplete;
 }
 
 // Reads the source and runs the job its extension names; the exit code.

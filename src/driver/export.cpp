@@ -1,12 +1,83 @@
 #include "driver/export.h"
 
+#include <algorithm>
+#include <array>
+#include <new>
+
 #include "common/diagnostics.h"
 #include "common/output.h"
 #include "texture/png.h"
+#include "texture/texture.h"
 
 namespace kelp {
 
 namespace {
+
+// The bytes a job reads, as `parts` of the entry's bytes: copied into `copy` when they are few
+// and lie in a work buffer; otherwise the job is noted as the buffer's reader once it is handed
+// in (see note_reader).
+template <std::size_t count>
+void keep_for_job(const Entry& entry, std::array<Bytes*, count> parts,
+                  std::vector<std::uint8_t>& copy) {
+  std::size_t total = 0;
+  for (const Bytes* part : parts) total += part->size();
+  if (entry.holder == nullptr || total > max_copied_bytes) return;
+  copy.reserve(total);
+  for (Bytes* part : parts) {
+    std::size_t at = copy.size();
+    copy.insert(copy.end(), part->begin(), part->end());
+    *part = Bytes(copy.data() + at, part->size());
+  }
+}
+
+void note_reader(Export& job, const Entry& entry, bool copied, std::uint64_t ticket) {
+  if (entry.holder == nullptr || copied) return;
+  auto known = std::find_if(job.readers.begin(), job.readers.end(),
+                            [&](const auto& reader) { return reader.first == entry.holder; });
+  if (known == job.readers.end()) {
+    job.readers.emplace_back(entry.holder, ticket);
+  } else {
+    known->second = ticket;
+  }
+}
+
+bool write_png_file(OutputFile& out, const std::string& entry_name, const TextureRecord& texture,
+                    std::vector<std::uint8_t>& png) {
+  bool encoded = false;
+  try {
+    encoded = encode_png(texture, png);
+  } catch (const std::bad_alloc&) {
+    out.error = platform::error_no_memory;
+  }
+  if (!encoded && out.error == 0) {
+    platform::close_file(out.file);
+    platform::remove_file(out.name);
+    warn(entry_name, "cannot encode the PNG");
+    return false;
+  }
+  write_output(out, png);
+  return finish_output(out);
+}
+
+void export_texture(Export& job, const Entry& entry) {
+  if (entry.texture.side == 0) return;
+  OutputFile out = create_output_or_warn(entry.name + (job.png ? ".png" : ".bmp"), job.folder);
+  if (!out.created) {
+    job.failed = true;
+    return;
+  }
+  TextureRecord texture = entry.texture;
+  std::vector<std::uint8_t> copy;
+  keep_for_job<2>(entry, {&texture.palette, &texture.indices}, copy);
+  bool copied = !copy.empty();
+  std::uint64_t ticket = job.pool.submit(
+      [&job, out, texture, name = entry.name, copy = std::move(copy)](unsigned worker) mutable {
+        WorkerBuffers& buffers = job.buffers[worker];
+        return job.png ? write_png_file(out, name, texture, buffers.png)
+                       : write_texture_file(out, texture, buffers.scratch);
+      });
+  note_reader(job, entry, copied, ticket);
+}
 
 void export_raw(Export& job, const Entry& entry) {
   Bytes bytes = raw_bytes(entry);
@@ -14,40 +85,63 @@ void export_raw(Export& job, const Entry& entry) {
     warn(entry.name, "sectors run past the end of its container; writing the " +
                          std::to_string(bytes.size()) + " bytes there");
   }
-  if (!write_new_file(entry.name + ".bin", job.output.folder, bytes)) job.failed = true;
+  OutputFile out = create_output_or_warn(entry.name + ".bin", job.folder);
+  if (!out.created) {
+    job.failed = true;
+    return;
+  }
+  std::vector<std::uint8_t> copy;
+  keep_for_job<1>(entry, {&bytes}, copy);
+  bool copied = !copy.empty();
+  std::uint64_t ticket = job.pool.submit([out, bytes, copy = std::move(copy)](unsigned) mutable {
+    write_output(out, bytes);
+    return finish_output(out);
+  });
+  note_reader(job, entry, copied, ticket);
 }
 
-void export_png(Export& job, const Entry& entry) {
-  if (entry.texture.side == 0) return;
-  if (!encode_png(entry.texture, job.file)) {
-    warn(entry.name, "cannot encode the PNG");
-    job.failed = true;
-  } else if (!write_new_file(entry.name + ".png", job.output.folder, job.file)) {
-    job.failed = true;
+void export_entry(Export& job, const Entry& entry) {
+  job.pool.settle();
+  switch (entry.kind) {
+    case EntryKind::tx4:
+    case EntryKind::tx8:
+      return export_texture(job, entry);
+    case EntryKind::mot:
+    case EntryKind::other:
+      if (job.raw) export_raw(job, entry);
+      return;
+    case EntryKind::package:
+    case EntryKind::archive:
+    case EntryKind::damaged:
+      return;
+  }
+}
+
+// Before the walk decodes into a work buffer again, the jobs that read it must be done.
+void wait_for_readers(Export& job, const WorkBuffer& work) {
+  for (const auto& [buffer, ticket] : job.readers) {
+    if (buffer == &work) job.pool.wait_for(ticket);
   }
 }
 
 }  // namespace
 
-void export_entry(Export& job, const Entry& entry) {
-  switch (entry.kind) {
-    case EntryKind::tx4:
-    case EntryKind::tx8:
-      if (job.png) {
-        export_png(job, entry);
-      } else if (write_texture_bitmap(entry.name, entry.texture, job.output) == Outcome::failed) {
-        job.failed = true;
-      }
-      break;
-    case EntryKind::mot:
-    case EntryKind::other:
-      if (job.raw) export_raw(job, entry);
-      break;
-    case EntryKind::package:
-    case EntryKind::archive:
-    case EntryKind::damaged:
-      break;
+Handler export_handler(Export& job) {
+  job.buffers.resize(job.pool.workers());
+  // Every bitmap buffer at its largest before any file is created, so that running out of
+  // memory cannot leave a partial file behind.
+  for (WorkerBuffers& buffers : job.buffers) {
+    prepare_bitmap_buffer(buffers.scratch, 1, max_write_chunk);
   }
+  Handler handler{[&job](const Entry& entry) { export_entry(job, entry); }};
+  if (job.pool.workers() > 1) {
+    handler.reuse = [&job](const WorkBuffer& work) { wait_for_readers(job, work); };
+  }
+  return handler;
+}
+
+bool finish_export(Export& job) {
+  return job.pool.finish() && !job.failed;
 }
 
 }  // namespace kelp

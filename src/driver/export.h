@@ -1,23 +1,44 @@
-// The unpack: every texture as a bitmap and, with --raw, every MOT record and unrecognised entry
-// as its own bytes.
+// The unpack: every texture as a bitmap or PNG and, with --raw, every MOT record and unrecognised
+// entry as its own bytes. The walk creates each file, in walk order, so that names and clash
+// suffixes are those of one thread; a worker converts, writes and closes it.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "common/pool.h"
 #include "containers/walk.h"
-#include "texture/texture.h"
+#include "texture/bitmap.h"
 
 namespace kelp {
 
-struct Export {
-  TextureOutput output;  // the folder and the bitmap buffer
-  bool raw = false;
-  bool png = false;                // textures as indexed PNGs instead of bitmaps
-  std::vector<std::uint8_t> file;  // the PNG being written
-  bool failed = false;             // some file could not be written (named on standard error)
+// Textures and raw entries of at most this many bytes that lie in a work buffer are copied for
+// their job, so that the walk can decode into the buffer again at once; bigger ones keep the
+// buffer until their job is done.
+constexpr std::size_t max_copied_bytes = 256u << 10;
+
+struct WorkerBuffers {
+  WriteBuffer scratch;            // the bitmap being written
+  std::vector<std::uint8_t> png;  // the PNG being written
 };
 
-void export_entry(Export& job, const Entry& entry);
+struct Export {
+  std::string folder;  // empty: the current folder
+  bool raw = false;
+  bool png = false;  // textures as indexed PNGs instead of bitmaps
+  std::vector<WorkerBuffers> buffers{};
+  // The ticket of the last job that reads each work buffer.
+  std::vector<std::pair<const WorkBuffer*, std::uint64_t>> readers{};
+  bool failed = false;  // some file could not be created (named on standard error)
+  WorkerPool pool;      // last, so that its workers are done before the buffers go
+};
+
+// The job's handler; `jobs` workers write the files.
+Handler export_handler(Export& job);
+
+// Waits for every file; true when each one was written.
+bool finish_export(Export& job);
 
 }  // namespace kelp

@@ -27,6 +27,9 @@ Options:
                     .bin files of DIR, named as kelp names its outputs, and write
                     it as a new file; SOURCE is never changed
       --dither      with --import: dither textures that must be quantized
+  -j, --jobs N      convert and write files on N worker threads, 1 to 64
+                    (default: one per core, at most 8); files, names and
+                    messages are the same for every N
   -h, --help        print this text
   -V, --version     print the version and the licence
   --                end of options: every later argument is a file

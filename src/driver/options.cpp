@@ -1,11 +1,13 @@
 #include "driver/options.h"
 
 #include <array>
+#include <charconv>
 #include <filesystem>
 #include <string_view>
 #include <utility>
 
 #include "common/path.h"
+#include "common/pool.h"
 
 namespace kelp {
 
@@ -28,6 +30,7 @@ constexpr std::array option_table{
     KnownOption{0, "png", &Options::png},
     KnownOption{0, "import", nullptr, &Options::import_folder},
     KnownOption{0, "dither", &Options::dither},
+    KnownOption{'j', "jobs", nullptr, &Options::jobs_text},
     KnownOption{'h', "help", &Options::help},
     KnownOption{'V', "version", &Options::version},
 };
@@ -107,6 +110,20 @@ std::string check_import(const Options& options, const std::string& extension) {
   return "";
 }
 
+// --jobs: a number of workers, 1 (one thread) to max_jobs, digits only.
+std::string read_jobs(Options& options) {
+  options.jobs = default_jobs();
+  if (options.jobs_text.empty()) return "";
+  const std::string& text = options.jobs_text;
+  unsigned jobs = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+  if (error != std::errc() || end != text.data() + text.size() || jobs < 1 || jobs > max_jobs) {
+    return "--jobs takes a number from 1 to " + std::to_string(max_jobs) + ", not " + text;
+  }
+  options.jobs = jobs;
+  return "";
+}
+
 std::string check_combination(const Options& options, const char* const* argv, CodePage code_page) {
   if (options.help || options.version) return "";
   if (options.source == 0) return "no source file named";
@@ -148,6 +165,7 @@ CommandLine parse_command_line(int argc, const char* const* argv, CodePage code_
     }
   }
   if (options.json) options.list = true;
+  if (line.usage_error.empty()) line.usage_error = read_jobs(options);
   if (line.usage_error.empty() && options.any_option) {
     line.usage_error = check_combination(options, argv, code_page);
   }

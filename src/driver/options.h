@@ -18,6 +18,8 @@ struct Options {
   bool png = false;
   std::string import_folder;  // --import: the folder of edited images
   bool dither = false;
+  std::string jobs_text;  // --jobs as given
+  unsigned jobs = 1;      // workers that write the files
   bool help = false;
   bool version = false;
   bool any_option = false;  // some kelp option was given

@@ -304,11 +304,8 @@ int import_source(const ImportRequest& request, Bytes source) {
     note("warning: " + counted(moved, "entry", "entries") + " of " + request.output_name +
          " moved; a game that reads them at fixed offsets will not find them");
   }
-  OutputFile out = create_output_file(request.output_name, request.output_folder);
-  if (!out.created) {
-    warn(out.name, "cannot create: " + platform::describe_error(out.error));
-    return 1;
-  }
+  OutputFile out = create_output_or_warn(request.output_name, request.output_folder);
+  if (!out.created) return 1;
   write_output(out, unchanged ? source : Bytes(*rebuilt));
   if (!finish_output(out)) return 1;
   note(summary(run.counts, out.name));

@@ -19,9 +19,11 @@ struct File {
   std::intptr_t descriptor = -1;
 };
 
-// The platform's codes for a name too long to create and for a name that exists.
+// The platform's codes for a name too long to create, for a name that exists and for memory
+// that cannot be had.
 extern const int error_name_too_long;
 extern const int error_exists;
+extern const int error_no_memory;
 
 // Prepares the process: a write past a file-size limit must fail with an error, which kelp
 // reports, rather than end the process with a partial file left behind.

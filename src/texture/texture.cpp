@@ -41,25 +41,18 @@ Colours bitmap_colours(const TextureRecord& texture) {
 // Writes "<name>.bmp": the header, then the rows from the last stored one up, each produced by
 // expand_row(stored_row, destination).
 template <typename ExpandRow>
-Outcome write_texture(const std::string& name, std::uint32_t side, ExpandRow expand_row,
-                      TextureOutput& output) {
-  prepare_bitmap_buffer(output.scratch, side, bytes_per_pixel * side);
-  OutputFile out = create_output_file(name + ".bmp", output.folder);
-  if (!out.created) {
-    warn(out.name, "cannot create: " + platform::describe_error(out.error));
-    return Outcome::failed;
-  }
+bool write_texture(OutputFile& out, std::uint32_t side, ExpandRow expand_row,
+                   WriteBuffer& scratch) {
   std::array<std::uint8_t, bitmap_header_size> header;
   put_bitmap_header(header, side, side);
   auto bottom_up = [&](std::uint32_t file_row, std::uint8_t* row) {
     expand_row(side - 1 - file_row, row);
   };
-  write_bitmap(out, header, side, bytes_per_pixel * side, bottom_up, output.scratch);
-  return finish_output(out) ? Outcome::written : Outcome::failed;
+  write_bitmap(out, header, side, bytes_per_pixel * side, bottom_up, scratch);
+  return finish_output(out);
 }
 
-Outcome write_tx4_bitmap(const std::string& name, const TextureRecord& texture,
-                         TextureOutput& output) {
+bool write_tx4_bitmap(OutputFile& out, const TextureRecord& texture, WriteBuffer& scratch) {
   Colours colours = bitmap_colours(texture);
   // Pixel k sits in byte k / 2: the low nibble for even k, the high one for odd k. Each index
   // byte becomes the eight bytes of its two pixels at once.
@@ -83,11 +76,10 @@ Outcome write_tx4_bitmap(const std::string& name, const TextureRecord& texture,
       std::memcpy(out + bytes_per_pixel * x, pairs[*in++], 2 * bytes_per_pixel);
     if (x < side) std::memcpy(out + bytes_per_pixel * x, &colours[*in & 0x0F], bytes_per_pixel);
   };
-  return write_texture(name, side, expand_row, output);
+  return write_texture(out, side, expand_row, scratch);
 }
 
-Outcome write_tx8_bitmap(const std::string& name, const TextureRecord& texture,
-                         TextureOutput& output) {
+bool write_tx8_bitmap(OutputFile& out, const TextureRecord& texture, WriteBuffer& scratch) {
   Colours colours = bitmap_colours(texture);
   const std::uint8_t* indices = texture.indices.data();
   std::uint32_t side = texture.side;
@@ -110,16 +102,24 @@ Outcome write_tx8_bitmap(const std::string& name, const TextureRecord& texture,
     for (; x < side; ++x)
       std::memcpy(out + bytes_per_pixel * x, &colours[stored[x]], bytes_per_pixel);
   };
-  return write_texture(name, side, expand_row, output);
+  return write_texture(out, side, expand_row, scratch);
 }
 
 }  // namespace
 
+bool write_texture_file(OutputFile& out, const TextureRecord& texture, WriteBuffer& scratch) {
+  prepare_bitmap_buffer(scratch, texture.side, bytes_per_pixel * texture.side);
+  return texture.bits_per_index == 4 ? write_tx4_bitmap(out, texture, scratch)
+                                     : write_tx8_bitmap(out, texture, scratch);
+}
+
 Outcome write_texture_bitmap(const std::string& name, const TextureRecord& texture,
                              TextureOutput& output) {
   if (texture.side == 0) return Outcome::skipped;
-  return texture.bits_per_index == 4 ? write_tx4_bitmap(name, texture, output)
-                                     : write_tx8_bitmap(name, texture, output);
+  prepare_bitmap_buffer(output.scratch, texture.side, bytes_per_pixel * texture.side);
+  OutputFile out = create_output_or_warn(name + ".bmp", output.folder);
+  if (!out.created) return Outcome::failed;
+  return write_texture_file(out, texture, output.scratch) ? Outcome::written : Outcome::failed;
 }
 
 namespace {

@@ -20,6 +20,10 @@ struct TextureOutput {
   std::string folder;
 };
 
+// Writes the bitmap of the texture (side above 0) to the new file `out` through `scratch`, and
+// closes it. False when that fails: the partial file is removed, with a warning.
+bool write_texture_file(OutputFile& out, const TextureRecord& texture, WriteBuffer& scratch);
+
 // Writes the texture as "<name>.bmp": the palette in index order with red and blue exchanged,
 // rows bottom row first. Nothing for side 0.
 Outcome write_texture_bitmap(const std::string& name, const TextureRecord& texture,

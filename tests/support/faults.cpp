@@ -5,13 +5,19 @@
 //   KELP_FAULT_WRITE_AFTER=B    writes to files stop after B bytes in all: the write that
 //                               crosses B is cut short, later ones fail with ENOSPC
 //   KELP_FAULT_READ_AFTER=B     reads stop after B bytes in all, then fail with EIO
+// With a write limit, a write to a created file waits until every file created before it is
+// closed, so that the limit falls where it falls in a one-thread run whatever the workers do.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
 
 namespace {
 
@@ -42,13 +48,32 @@ long allowance(const char* name, long& so_far, size_t count) {
   return static_cast<long>(count) < left ? static_cast<long>(count) : left;
 }
 
+std::mutex order_mutex;
+std::condition_variable order_changed;
+std::deque<int> open_created;  // created files not yet closed, in creation order
+
+bool writes_limited() {
+  return setting("KELP_FAULT_WRITE_AFTER", -1) >= 0;
+}
+
+void wait_for_earlier_files(int fd) {
+  std::unique_lock lock(order_mutex);
+  if (std::find(open_created.begin(), open_created.end(), fd) == open_created.end()) return;
+  order_changed.wait(lock, [fd] { return open_created.front() == fd; });
+}
+
 int open_with(const char* which, const char* path, int flags, va_list rest) {
   mode_t mode = (flags & O_CREAT) ? static_cast<mode_t>(va_arg(rest, int)) : 0;
   if ((flags & O_CREAT) && create_fails()) {
     errno = static_cast<int>(setting("KELP_FAULT_CREATE_ERRNO", ENOSPC));
     return -1;
   }
-  return next<int (*)(const char*, int, ...)>(which)(path, flags, mode);
+  int fd = next<int (*)(const char*, int, ...)>(which)(path, flags, mode);
+  if (fd >= 0 && (flags & O_CREAT) && writes_limited()) {
+    std::lock_guard lock(order_mutex);
+    open_created.push_back(fd);
+  }
+  return fd;
 }
 
 }  // namespace
@@ -74,6 +99,7 @@ int open64(const char* path, int flags, ...) {
 ssize_t write(int fd, const void* bytes, size_t count) {
   auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
   if (fd <= 2) return real(fd, bytes, count);
+  wait_for_earlier_files(fd);
   long allowed = allowance("KELP_FAULT_WRITE_AFTER", written, count);
   if (allowed == 0 && count > 0) {
     errno = ENOSPC;
@@ -82,6 +108,16 @@ ssize_t write(int fd, const void* bytes, size_t count) {
   ssize_t put = real(fd, bytes, static_cast<size_t>(allowed));
   if (put > 0) written += put;
   return put;
+}
+
+int close(int fd) {
+  {
+    std::lock_guard lock(order_mutex);
+    auto created = std::find(open_created.begin(), open_created.end(), fd);
+    if (created != open_created.end()) open_created.erase(created);
+  }
+  order_changed.notify_all();
+  return next<int (*)(int)>("close")(fd);
 }
 
 ssize_t pread(int fd, void* into, size_t count, off_t offset) {

@@ -1,0 +1,106 @@
+// Workers change nothing: for every source and fault, --jobs 2, 4 and 8 print, exit and write
+// exactly what --jobs 1 does, byte for byte.
+#include <gtest/gtest.h>
+
+#include "builders.h"
+#include "files.h"
+
+namespace kelp::test {
+namespace {
+
+struct JobsCase {
+  std::string name;
+  std::string source;
+  std::vector<std::string> args;         // after --jobs N
+  std::vector<std::string> environment;  // faults to inject
+  int exit_code;                         // of every run
+  std::string warning;                   // a warning every run prints
+};
+
+Picture picture(std::uint16_t side, unsigned colours, unsigned seed) {
+  return make_picture(side, varied_palette(colours, seed),
+                      [=](unsigned x, unsigned y) { return (x * 7 + y * 3 + seed) % colours; });
+}
+
+// Textures straight in the package and in an archive, one of them too big to be copied out of
+// the work buffer, a damaged record, MOT records, and slot 1 holding a package whose entry 1
+// is named like the suffixed name of the existing scene_0001.bmp.
+ByteVec scene() {
+  ByteVec damaged = patched(tx8_record(picture(8, 256, 9)), 8, 0x7FFFFFFF);
+  std::vector<ByteVec> in_archive{tx8_record(picture(600, 256, 1)), tx4_record(picture(5, 16, 2)),
+                                  damaged, mot_record()};
+  for (unsigned i = 0; i < 12; ++i) in_archive.push_back(tx8_record(picture(16 + i, 256, i)));
+  return package({tx4_record(picture(33, 16, 3)),
+                  package({mot_record(), tx8_record(picture(64, 256, 4))}), damaged,
+                  archive(in_archive), tx8_record(picture(300, 256, 5)), mot_record()});
+}
+
+std::vector<JobsCase> jobs_cases() {
+  std::vector<std::string> faults{"LD_PRELOAD=" KELP_FAULTS,
+                                  "ASAN_OPTIONS=verify_asan_link_order=0"};
+  auto with = [&](std::string fault) {
+    std::vector<std::string> environment = faults;
+    environment.push_back(std::move(fault));
+    return environment;
+  };
+  return {
+      {"bitmaps", "scene.img", {}, {}, 0, "palette runs past"},
+      {"PNGs and raw entries", "scene.img", {"--png", "--raw"}, {}, 0, "palette runs past"},
+      {"into a folder", "scene.img", {"-o", "out", "--raw"}, {}, 0, "palette runs past"},
+      {"creates that fail", "scene.img", {}, with("KELP_FAULT_CREATE_FROM=6"), 1, "cannot create"},
+      {"writes that fail",
+       "scene.img",
+       {},
+       with("KELP_FAULT_WRITE_AFTER=500000"),
+       1,
+       "cannot write"},
+      {"PNG writes that fail",
+       "scene.img",
+       {"--png"},
+       with("KELP_FAULT_WRITE_AFTER=3000"),
+       1,
+       "cannot write"},
+      {"the output limit", "fan.img", {}, {}, 1, "output would pass"},
+  };
+}
+
+struct Outcome {
+  RunResult run;
+  std::map<std::string, ByteVec> files;
+};
+
+Outcome run_with_jobs(const JobsCase& c, const std::string& jobs) {
+  TempDir dir;
+  write_file(dir.path / "scene.img", scene());
+  write_file(dir.path / "fan.img", fan_out(22, tx4_record(picture(4, 16, 6))));
+  write_file(dir.path / "scene_0001.bmp", text_bytes("existing work"));
+  fs::create_directory(dir.path / "out");
+  write_file(dir.path / "out" / "scene_0000.bmp", text_bytes("more work"));
+  std::vector<std::string> args{kelp_binary(), "--jobs", jobs};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  args.push_back(c.source);
+  Outcome outcome{run_kelp(dir.path, args, {.environment = c.environment}), files_in(dir.path)};
+  for (const auto& [name, bytes] : files_in(dir.path / "out")) outcome.files["out/" + name] = bytes;
+  return outcome;
+}
+
+TEST(Jobs, EveryWorkerCountWritesWhatOneThreadWrites) {
+  for (const JobsCase& c : jobs_cases()) {
+    SCOPED_TRACE(c.name);
+    Outcome one = run_with_jobs(c, "1");
+    EXPECT_EQ(one.run.exit_code, c.exit_code) << one.run.err;
+    EXPECT_NE(one.run.err.find(c.warning), std::string::npos) << one.run.err;
+    EXPECT_GT(one.files.size(), 4u);
+    for (std::string jobs : {"2", "4", "8"}) {
+      SCOPED_TRACE("--jobs " + jobs);
+      Outcome many = run_with_jobs(c, jobs);
+      EXPECT_EQ(many.run.exit_code, c.exit_code);
+      EXPECT_EQ(many.run.out, one.run.out);
+      EXPECT_EQ(many.run.err, one.run.err);
+      EXPECT_TRUE(many.files == one.files);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kelp::test

@@ -72,7 +72,7 @@ struct Outcome {
 Outcome run_with_jobs(const JobsCase& c, const std::string& jobs) {
   TempDir dir;
   write_file(dir.path / "scene.img", scene());
-  write_file(dir.path / "fan.img", fan_out(22, tx4_record(picture(4, 16, 6))));
+  write_file(dir.path / "fan.img", fan_out(11, tx4_record(picture(128, 16, 6))));
   write_file(dir.path / "scene_0001.bmp", text_bytes("existing work"));
   fs::create_directory(dir.path / "out");
   write_file(dir.path / "out" / "scene_0000.bmp", text_bytes("more work"));

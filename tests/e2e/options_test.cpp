@@ -47,6 +47,10 @@ TEST(Options, UsageErrorsExitWith2AndTouchNothing) {
       {{"--import", ".", "--png", "scene.img"}, "kelp: --import and --png cannot be combined\n"},
       {{"--import=.", "--json", "scene.img"}, "kelp: --import and --json cannot be combined\n"},
       {{"--dither", "scene.img"}, "kelp: --dither applies only to --import\n"},
+      {{"--jobs", "0", "scene.img"}, "kelp: --jobs takes a number from 1 to 64, not 0\n"},
+      {{"-j65", "scene.img"}, "kelp: --jobs takes a number from 1 to 64, not 65\n"},
+      {{"--jobs=2x", "scene.img"}, "kelp: --jobs takes a number from 1 to 64, not 2x\n"},
+      {{"--jobs", "-1", "scene.img"}, "kelp: --jobs takes a number from 1 to 64, not -1\n"},
   };
   TempDir dir;
   write_file(dir.path / "scene.img", mixed_package());
@@ -143,7 +147,7 @@ TEST(Options, HelpAndVersionPrintOnlyTheirText) {
     EXPECT_EQ(run.err, "");
     if (option.find('h') != std::string::npos) {
       for (std::string word : {"--output", "--list", "--json", "--raw", "--png", "--import",
-                               "--dither", "/x", "/y", "/b", "255"})
+                               "--dither", "--jobs", "/x", "/y", "/b", "255"})
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     } else {
       EXPECT_EQ(run.out.substr(0, 11), "kelp 0.2.0\n");

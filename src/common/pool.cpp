@@ -9,7 +9,10 @@ unsigned default_jobs() {
   return std::clamp(std::thread::hardware_concurrency(), 1u, max_default_jobs);
 }
 
-WorkerPool::WorkerPool(unsigned workers) : worker_count(std::clamp(workers, 1u, max_jobs)) {
+WorkerPool::WorkerPool(unsigned workers)
+    : worker_count(std::clamp(workers, 1u, max_jobs)),
+      capacity(std::min(jobs_per_worker * worker_count, max_jobs_waiting)),
+      ring(new Slot[capacity]) {
   if (worker_count == 1) return;
   threads.reserve(worker_count);
   for (unsigned worker = 0; worker < worker_count; ++worker) {
@@ -24,99 +27,126 @@ WorkerPool::~WorkerPool() {
 std::uint64_t WorkerPool::submit(Job job) {
   if (threads.empty()) {
     if (!job(0)) failed = true;
-    return ++reported;
+    reported = ++submitted;
+    return submitted;
   }
-  if (slots.size() >= jobs_per_worker * worker_count) report(true);
-  auto slot = std::make_unique<Slot>();
-  slot->job = std::move(job);
-  DiagnosticLog* after = &slot->after;
-  bool wake = false;
-  {
-    std::lock_guard lock(mutex);
-    slots.push_back(std::move(slot));
-    wake = idle > 0;
+  if (submitted - reported == capacity) report(true);
+  Slot& next = slot(++submitted);
+  next.job = std::move(job);
+  next.log.clear();
+  next.after.clear();
+  next.written = true;
+  next.done.store(0, std::memory_order_relaxed);
+  handed_in.store(submitted);
+  unsigned asleep = sleeping.load();
+  if (asleep > 0) {
+    bool none_awake = asleep + watching.load() == worker_count;
+    bool many_waiting = watching.load() == 0 && submitted - started.load() >= wake_at_waiting;
+    if (none_awake || many_waiting) wake_workers(false);
   }
-  if (wake) work_ready.notify_one();
-  hold_diagnostics(after);
-  return reported + slots.size();
+  hold_diagnostics(&next.after);
+  return submitted;
 }
 
 void WorkerPool::settle() {
-  if (slots.empty()) return;
+  if (reported == submitted) return;
   report(false);
-  if (!slots.empty() && slots.back()->after.size() > max_held_lines) {
-    wait_for(reported + slots.size());
+  if (reported < submitted && slot(submitted).after.size() > max_held_lines) {
+    wait_for(submitted);
   }
 }
 
 void WorkerPool::wait_for(std::uint64_t ticket) {
-  while (reported < ticket && !slots.empty()) report(true);
+  while (reported < std::min(ticket, submitted)) report(true);
 }
 
 bool WorkerPool::finish() {
   if (!threads.empty()) {
-    wait_for(reported + slots.size());
-    {
-      std::lock_guard lock(mutex);
-      closing = true;
-    }
-    work_ready.notify_all();
+    wait_for(submitted);
+    closing.store(true);
+    wake_workers(true);
     for (std::thread& thread : threads) thread.join();
     threads.clear();
   }
   return !failed;
 }
 
-// Only the walk's thread adds and removes slots, so it reads the queue's ends without the lock.
+void WorkerPool::wake_workers(bool all) {
+  wake_signal.fetch_add(1);
+  all ? wake_signal.notify_all() : wake_signal.notify_one();
+}
+
 void WorkerPool::report(bool wait) {
-  std::vector<std::unique_ptr<Slot>> finished;
-  {
-    std::unique_lock lock(mutex);
-    if (wait && !slots.empty()) {
-      walk_waiting = true;
-      front_done.wait(lock, [&] { return slots.front()->done; });
-      walk_waiting = false;
-    }
-    while (!slots.empty() && slots.front()->done) {
-      finished.push_back(std::move(slots.front()));
-      slots.pop_front();
-      ++reported;
-    }
+  if (wait && reported < submitted) {
+    if (sleeping.load() > 0 && started.load() < submitted) wake_workers(true);
+    Slot& front = slot(reported + 1);
+    awaited.store(reported + 1);
+    while (front.done.load() == 0) front.done.wait(0);
+    awaited.store(0);
   }
   hold_diagnostics(nullptr);
-  for (const std::unique_ptr<Slot>& slot : finished) {
-    print_diagnostics(slot->log);
-    print_diagnostics(slot->after);
-    if (!slot->written) failed = true;
+  while (reported < submitted && slot(reported + 1).done.load(std::memory_order_acquire) != 0) {
+    Slot& finished = slot(++reported);
+    print_diagnostics(finished.log);
+    print_diagnostics(finished.after);
+    if (!finished.written) failed = true;
   }
-  hold_diagnostics(slots.empty() ? nullptr : &slots.back()->after);
+  hold_diagnostics(reported < submitted ? &slot(submitted).after : nullptr);
+}
+
+bool WorkerPool::take_job(std::uint64_t& ticket) {
+  std::uint64_t taken = started.load(std::memory_order_relaxed);
+  while (taken < handed_in.load(std::memory_order_acquire)) {
+    if (started.compare_exchange_weak(taken, taken + 1, std::memory_order_acq_rel)) {
+      ticket = taken + 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+void WorkerPool::run_job(std::uint64_t ticket, unsigned worker) {
+  Slot& job = slot(ticket);
+  hold_diagnostics(&job.log);
+  bool written = false;
+  try {
+    written = job.job(worker);
+  } catch (const std::bad_alloc&) {
+    warn("not enough memory to write a file");
+  }
+  hold_diagnostics(nullptr);
+  job.job = nullptr;
+  job.written = written;
+  job.done.store(1);
+  if (awaited.load() == ticket) job.done.notify_all();
+}
+
+// One worker at a time watches, yielding its core to any thread that has work.
+void WorkerPool::watch_for_job() {
+  if (watching.fetch_add(1) == 0) {
+    auto until = std::chrono::steady_clock::now() + watch_before_sleeping;
+    while (started.load() == handed_in.load() && !closing.load() &&
+           std::chrono::steady_clock::now() < until) {
+      std::this_thread::yield();
+    }
+  }
+  watching.fetch_sub(1);
 }
 
 void WorkerPool::work(unsigned worker) {
-  std::unique_lock lock(mutex);
   for (;;) {
-    while (!closing && started == reported + slots.size()) {
-      ++idle;
-      work_ready.wait(lock);
-      --idle;
+    std::uint64_t ticket = 0;
+    if (take_job(ticket)) {
+      run_job(ticket, worker);
+      continue;
     }
-    if (started == reported + slots.size()) return;
-    Slot* slot = slots[started - reported].get();
-    ++started;
-    lock.unlock();
-    hold_diagnostics(&slot->log);
-    bool written = false;
-    try {
-      written = slot->job(worker);
-    } catch (const std::bad_alloc&) {
-      warn("not enough memory to write a file");
-    }
-    hold_diagnostics(nullptr);
-    slot->job = nullptr;
-    lock.lock();
-    slot->written = written;
-    slot->done = true;
-    if (walk_waiting && slot == slots.front().get()) front_done.notify_one();
+    if (closing.load()) return;
+    watch_for_job();
+    if (started.load() < handed_in.load()) continue;
+    std::uint32_t seen = wake_signal.load();
+    sleeping.fetch_add(1);
+    if (started.load() == handed_in.load() && !closing.load()) wake_signal.wait(seen);
+    sleeping.fetch_sub(1);
   }
 }
 

@@ -4,13 +4,12 @@
 // them.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -20,9 +19,16 @@ namespace kelp {
 
 constexpr unsigned max_default_jobs = 8;
 constexpr unsigned max_jobs = 64;
-// Jobs handed in and not yet reported, per worker: enough to keep every worker busy while the
-// walk decodes, few enough that the files they hold open and the bytes they read stay few.
-constexpr std::size_t jobs_per_worker = 4;
+// Jobs handed in and not yet reported, per worker and in all: enough that a long job at the
+// front does not hold the others up, few enough that the files they hold open and the bytes
+// they read stay few.
+constexpr std::size_t jobs_per_worker = 16;
+constexpr std::size_t max_jobs_waiting = 256;
+// Waking a thread costs more than writing a small file. A sleeping worker is woken when no
+// worker is awake or when this many jobs wait, and a worker that runs out of jobs watches for
+// the next one this long before it sleeps.
+constexpr std::uint64_t wake_at_waiting = 4;
+constexpr std::chrono::microseconds watch_before_sleeping{50};
 // The walk's own warnings kept back behind a running job before the walk waits for it.
 constexpr std::size_t max_held_lines = 256;
 
@@ -33,6 +39,8 @@ unsigned default_jobs();
 // the file failed (warned).
 using Job = std::function<bool(unsigned worker)>;
 
+// Only the walk's thread hands jobs in and reports them; the workers take them from a ring of
+// slots without a lock and sleep only when there is nothing to do.
 class WorkerPool {
  public:
   // One worker runs each job at once on the caller's thread, as a run without a pool does.
@@ -43,11 +51,11 @@ class WorkerPool {
 
   unsigned workers() const { return worker_count; }
 
-  // Hands the job on and returns its ticket, 1 for the first job. Waits while the queue is full.
+  // Hands the job on and returns its ticket, 1 for the first job. Waits while the ring is full.
   std::uint64_t submit(Job job);
 
-  // Reports every finished job at the front of the queue; waits for the front ones while the
-  // walk's own warnings kept back have grown past max_held_lines.
+  // Reports every finished job at the front; waits for the front ones while the walk's own
+  // warnings kept back have grown past max_held_lines.
   void settle();
 
   // Waits until the job with this ticket and every earlier one have been reported.
@@ -61,25 +69,32 @@ class WorkerPool {
     Job job;
     DiagnosticLog log;    // the job's own warnings
     DiagnosticLog after;  // the walk's, raised after the job was handed in
-    bool done = false;
     bool written = true;
+    std::atomic<std::uint32_t> done = 0;
   };
 
+  Slot& slot(std::uint64_t ticket) { return ring[(ticket - 1) % capacity]; }
   void work(unsigned worker);
+  bool take_job(std::uint64_t& ticket);
+  void run_job(std::uint64_t ticket, unsigned worker);
+  void watch_for_job();
+  void wake_workers(bool all);
   // Reports the finished jobs at the front; with `wait`, waits for the front job first.
   void report(bool wait);
 
   unsigned worker_count;
-  std::mutex mutex;
-  std::condition_variable work_ready;       // for workers waiting for a job
-  std::condition_variable front_done;       // for the walk waiting for the front job
-  std::deque<std::unique_ptr<Slot>> slots;  // handed in, not yet reported, in order
-  std::uint64_t reported = 0;               // tickets 1 to `reported` are reported
-  std::uint64_t started = 0;                // tickets 1 to `started` were taken by a worker
-  unsigned idle = 0;                        // workers waiting for work_ready
-  bool walk_waiting = false;
-  bool closing = false;
+  std::size_t capacity;
+  std::unique_ptr<Slot[]> ring;
+  std::uint64_t submitted = 0;  // the walk's own counts
+  std::uint64_t reported = 0;
   bool failed = false;
+  std::atomic<std::uint64_t> handed_in = 0;  // tickets 1 to `handed_in` may be taken
+  std::atomic<std::uint64_t> started = 0;    // tickets 1 to `started` were taken
+  std::atomic<std::uint64_t> awaited = 0;    // the ticket the walk sleeps on, or 0
+  std::atomic<std::uint32_t> wake_signal = 0;
+  std::atomic<unsigned> sleeping = 0;
+  std::atomic<unsigned> watching = 0;
+  std::atomic<bool> closing = false;
   std::vector<std::thread> threads;
 };
 

@@ -17,7 +17,7 @@ namespace kelp {
 // Textures and raw entries of at most this many bytes that lie in a work buffer are copied for
 // their job, so that the walk can decode into the buffer again at once; bigger ones keep the
 // buffer until their job is done.
-constexpr std::size_t max_copied_bytes = 256u << 10;
+constexpr std::size_t max_copied_bytes = 512u << 10;
 
 struct WorkerBuffers {
   WriteBuffer scratch;            // the bitmap being written

@@ -62,7 +62,7 @@ void WorkerPool::wait_for(std::uint64_t ticket) {
 
 bool WorkerPool::finish() {
   if (!threads.empty()) {
-    wait_for(submitted);
+    wait_for_all();
     closing.store(true);
     wake_workers(true);
     for (std::thread& thread : threads) thread.join();

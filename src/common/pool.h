@@ -20,9 +20,9 @@ namespace kelp {
 constexpr unsigned max_default_jobs = 8;
 constexpr unsigned max_jobs = 64;
 // Jobs handed in and not yet reported, per worker and in all: enough that a long job at the
-// front does not hold the others up, few enough that the files they hold open and the bytes
-// they read stay few.
-constexpr std::size_t jobs_per_worker = 16;
+// front does not hold the workers up (each waiting job holds little: its file and a view of the
+// bytes it reads), few enough to stay far from the limit of open files.
+constexpr std::size_t jobs_per_worker = 64;
 constexpr std::size_t max_jobs_waiting = 256;
 // Waking a thread costs more than writing a small file. A sleeping worker is woken when no
 // worker is awake or when this many jobs wait, and a worker that runs out of jobs watches for
@@ -60,6 +60,9 @@ class WorkerPool {
 
   // Waits until the job with this ticket and every earlier one have been reported.
   void wait_for(std::uint64_t ticket);
+
+  // Waits for every job handed in so far, and reports them.
+  void wait_for_all() { wait_for(submitted); }
 
   // Waits for every job and reports them all; true when every file was written.
   bool finish();

@@ -59,13 +59,25 @@ bool write_png_file(OutputFile& out, const std::string& entry_name, const Textur
   return finish_output(out);
 }
 
+// Creates a job's file. The files of waiting jobs are open too, so when the process may open no
+// more, the waiting jobs are finished first: a run with workers creates what one thread does.
+OutputFile create_for_job(Export& job, const std::string& name) {
+  OutputFile out = create_output_file(name, job.folder);
+  if (!out.created && out.error == platform::error_too_many_files) {
+    job.pool.wait_for_all();
+    out = create_output_file(name, job.folder);
+  }
+  if (!out.created) {
+    warn(out.name, "cannot create: " + platform::describe_error(out.error));
+    job.failed = true;
+  }
+  return out;
+}
+
 void export_texture(Export& job, const Entry& entry) {
   if (entry.texture.side == 0) return;
-  OutputFile out = create_output_or_warn(entry.name + (job.png ? ".png" : ".bmp"), job.folder);
-  if (!out.created) {
-    job.failed = true;
-    return;
-  }
+  OutputFile out = create_for_job(job, entry.name + (job.png ? ".png" : ".bmp"));
+  if (!out.created) return;
   TextureRecord texture = entry.texture;
   std::vector<std::uint8_t> copy;
   keep_for_job<2>(entry, {&texture.palette, &texture.indices}, copy);
@@ -85,11 +97,8 @@ void export_raw(Export& job, const Entry& entry) {
     warn(entry.name, "sectors run past the end of its container; writing the " +
                          std::to_string(bytes.size()) + " bytes there");
   }
-  OutputFile out = create_output_or_warn(entry.name + ".bin", job.folder);
-  if (!out.created) {
-    job.failed = true;
-    return;
-  }
+  OutputFile out = create_for_job(job, entry.name + ".bin");
+  if (!out.created) return;
   std::vector<std::uint8_t> copy;
   keep_for_job<1>(entry, {&bytes}, copy);
   bool copied = !copy.empty();

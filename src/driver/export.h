@@ -16,8 +16,9 @@ namespace kelp {
 
 // Textures and raw entries of at most this many bytes that lie in a work buffer are copied for
 // their job, so that the walk can decode into the buffer again at once; bigger ones keep the
-// buffer until their job is done.
-constexpr std::size_t max_copied_bytes = 512u << 10;
+// buffer until their job is done. The copies of all waiting jobs together stay within
+// max_jobs_waiting x max_copied_bytes, 64 MiB.
+constexpr std::size_t max_copied_bytes = 256u << 10;
 
 struct WorkerBuffers {
   WriteBuffer scratch;            // the bitmap being written

@@ -19,11 +19,12 @@ struct File {
   std::intptr_t descriptor = -1;
 };
 
-// The platform's codes for a name too long to create, for a name that exists and for memory
-// that cannot be had.
+// The platform's codes for a name too long to create, for a name that exists, for memory that
+// cannot be had and for a process that has as many files open as it may.
 extern const int error_name_too_long;
 extern const int error_exists;
 extern const int error_no_memory;
+extern const int error_too_many_files;
 
 // Prepares the process: a write past a file-size limit must fail with an error, which kelp
 // reports, rather than end the process with a partial file left behind.

@@ -20,6 +20,7 @@ namespace kelp::platform {
 const int error_name_too_long = ENAMETOOLONG;
 const int error_exists = EEXIST;
 const int error_no_memory = ENOMEM;
+const int error_too_many_files = EMFILE;
 
 namespace {
 

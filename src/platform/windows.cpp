@@ -13,6 +13,7 @@ namespace kelp::platform {
 const int error_name_too_long = ERROR_FILENAME_EXCED_RANGE;
 const int error_exists = ERROR_FILE_EXISTS;
 const int error_no_memory = ERROR_NOT_ENOUGH_MEMORY;
+const int error_too_many_files = ERROR_TOO_MANY_OPEN_FILES;
 
 namespace {
 

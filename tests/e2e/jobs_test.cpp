@@ -11,10 +11,10 @@ namespace {
 struct JobsCase {
   std::string name;
   std::string source;
-  std::vector<std::string> args;         // after --jobs N
-  std::vector<std::string> environment;  // faults to inject
-  int exit_code;                         // of every run
-  std::string warning;                   // a warning every run prints
+  std::vector<std::string> args;  // after --jobs N
+  RunOptions options;             // faults to inject, limits
+  int exit_code;                  // of every run
+  std::string warning;            // a warning every run prints
 };
 
 Picture picture(std::uint16_t side, unsigned colours, unsigned seed) {
@@ -39,10 +39,12 @@ std::vector<JobsCase> jobs_cases() {
   std::vector<std::string> faults{"LD_PRELOAD=" KELP_FAULTS,
                                   "ASAN_OPTIONS=verify_asan_link_order=0"};
   auto with = [&](std::string fault) {
-    std::vector<std::string> environment = faults;
-    environment.push_back(std::move(fault));
-    return environment;
+    RunOptions options{faults};
+    options.environment.push_back(std::move(fault));
+    return options;
   };
+  RunOptions few_files;
+  few_files.open_files_limit = 16;
   return {
       {"bitmaps", "scene.img", {}, {}, 0, "palette runs past"},
       {"PNGs and raw entries", "scene.img", {"--png", "--raw"}, {}, 0, "palette runs past"},
@@ -61,6 +63,7 @@ std::vector<JobsCase> jobs_cases() {
        1,
        "cannot write"},
       {"the output limit", "fan.img", {}, {}, 1, "output would pass"},
+      {"few open files", "scene.img", {"--raw"}, few_files, 0, "palette runs past"},
   };
 }
 
@@ -79,7 +82,7 @@ Outcome run_with_jobs(const JobsCase& c, const std::string& jobs) {
   std::vector<std::string> args{kelp_binary(), "--jobs", jobs};
   args.insert(args.end(), c.args.begin(), c.args.end());
   args.push_back(c.source);
-  Outcome outcome{run_kelp(dir.path, args, {.environment = c.environment}), files_in(dir.path)};
+  Outcome outcome{run_kelp(dir.path, args, c.options), files_in(dir.path)};
   for (const auto& [name, bytes] : files_in(dir.path / "out")) outcome.files["out/" + name] = bytes;
   return outcome;
 }

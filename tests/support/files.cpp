@@ -13,6 +13,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -85,15 +86,11 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
       (::setgid(nobody) != 0 || ::setuid(nobody) != 0)) {
     ::_exit(126);
   }
-  if (options.file_size_limit > 0) {
-    rlimit limit{static_cast<rlim_t>(options.file_size_limit),
-                 static_cast<rlim_t>(options.file_size_limit)};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
-  }
-  if (options.address_space_limit > 0) {
-    rlimit limit{static_cast<rlim_t>(options.address_space_limit),
-                 static_cast<rlim_t>(options.address_space_limit)};
-    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+  for (auto [resource, value] : {std::pair{RLIMIT_FSIZE, options.file_size_limit},
+                                 {RLIMIT_AS, options.address_space_limit},
+                                 {RLIMIT_NOFILE, options.open_files_limit}}) {
+    rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+    if (value > 0 && ::setrlimit(resource, &limit) != 0) ::_exit(126);
   }
   ::execve(program.c_str(), argv, envp);
   ::_exit(127);

@@ -46,6 +46,7 @@ struct RunOptions {
   long file_size_limit = 0;              // when set, writes past this many bytes fail
   int timeout_seconds = 120;             // kelp is killed after this long
   long address_space_limit = 0;          // when set, allocations past this many bytes fail
+  long open_files_limit = 0;             // when set, opens past this many descriptors fail
 };
 
 // Runs the kelp binary in `dir` with `args` (argument 0 is the binary's own path) and waits.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace kelp {
 
@@ -24,15 +25,17 @@ WorkerPool::~WorkerPool() {
   finish();
 }
 
-std::uint64_t WorkerPool::submit(Job job) {
+std::uint64_t WorkerPool::submit(Job job, std::function<void()> when_reported) {
   if (threads.empty()) {
     if (!job(0)) failed = true;
+    if (when_reported) when_reported();
     reported = ++submitted;
     return submitted;
   }
   if (submitted - reported == capacity) report(true);
   Slot& next = slot(++submitted);
   next.job = std::move(job);
+  next.reported = std::move(when_reported);
   next.log.clear();
   next.after.clear();
   next.written = true;
@@ -88,6 +91,7 @@ void WorkerPool::report(bool wait) {
   while (reported < submitted && slot(reported + 1).done.load(std::memory_order_acquire) != 0) {
     Slot& finished = slot(++reported);
     print_diagnostics(finished.log);
+    if (finished.reported) std::exchange(finished.reported, nullptr)();
     print_diagnostics(finished.after);
     if (!finished.written) failed = true;
   }

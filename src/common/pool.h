@@ -52,7 +52,9 @@ class WorkerPool {
   unsigned workers() const { return worker_count; }
 
   // Hands the job on and returns its ticket, 1 for the first job. Waits while the ring is full.
-  std::uint64_t submit(Job job);
+  // `reported`, when set, runs on the walk's thread once the job is done, in the order of the
+  // jobs, right after the job's own warnings are printed.
+  std::uint64_t submit(Job job, std::function<void()> reported = {});
 
   // Reports every finished job at the front; waits for the front ones while the walk's own
   // warnings kept back have grown past max_held_lines.
@@ -70,6 +72,7 @@ class WorkerPool {
  private:
   struct Slot {
     Job job;
+    std::function<void()> reported;
     DiagnosticLog log;    // the job's own warnings
     DiagnosticLog after;  // the walk's, raised after the job was handed in
     bool written = true;

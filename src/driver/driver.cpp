@@ -100,8 +100,9 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
     } else if (!prepare_output_folder(options.output_folder)) {
       exit_code = exit_incomplete;
     } else {
-      ImportRequest request{options.import_folder, parts.name, parts.name + parts.extension,
-                            options.output_folder, kind,       options.dither};
+      ImportRequest request{options.import_folder, parts.name,     parts.name + parts.extension,
+                            options.output_folder, kind,           options.dither,
+                            options.jobs};
       exit_code = import_source(request, source.bytes);
     }
   }

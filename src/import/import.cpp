@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <vector>
 
 #include "common/diagnostics.h"
 #include "common/output.h"
+#include "common/pool.h"
 #include "containers/lzss.h"
 #include "containers/package.h"
 #include "import/image.h"
@@ -39,6 +41,7 @@ struct Counts {
 
 struct ImportRun {
   const ImportRequest& request;
+  WorkerPool& pool;             // reads and converts the images
   std::set<std::string> files;  // the folder's names that may belong to entries
   std::set<std::string> used;
   std::vector<Frame> frames;
@@ -46,13 +49,17 @@ struct ImportRun {
   Counts counts;
 };
 
-void refuse(ImportRun& run, const std::string& subject, const std::string& why) {
+void refuse(std::size_t& refused, const std::string& subject, const std::string& why) {
   warn(subject, why);
-  ++run.refused;
+  ++refused;
 }
 
-std::string in_images(const ImportRun& run, const std::string& name) {
-  return run.request.images + "/" + name;
+void refuse(ImportRun& run, const std::string& subject, const std::string& why) {
+  refuse(run.refused, subject, why);
+}
+
+std::string in_images(const ImportRequest& request, const std::string& name) {
+  return request.images + "/" + name;
 }
 
 // Takes the file `name` of the folder when there is one.
@@ -64,21 +71,22 @@ bool take(ImportRun& run, const std::string& name) {
 
 // Reads a file of the folder whole, or nothing (refused) when it is not a regular file, cannot
 // be read, or is larger than `most`.
-std::optional<ByteBuffer> read_input(ImportRun& run, const std::string& name, std::uint64_t most) {
-  std::optional<platform::File> file = platform::open_unshared(in_images(run, name));
+std::optional<ByteBuffer> read_input(const ImportRequest& request, const std::string& name,
+                                     std::uint64_t most, std::size_t& refused) {
+  std::optional<platform::File> file = platform::open_unshared(in_images(request, name));
   if (!file) {
-    refuse(run, name, "not a regular file that can be read");
+    refuse(refused, name, "not a regular file that can be read");
     return std::nullopt;
   }
   std::uint64_t size = platform::file_size(*file);
   std::optional<ByteBuffer> bytes;
   int error = 0;
   if (size > most) {
-    refuse(run, name, "is " + std::to_string(size) + " bytes, too large for this entry");
+    refuse(refused, name, "is " + std::to_string(size) + " bytes, too large for this entry");
   } else {
     bytes.emplace(size);
     if (platform::read_whole(*file, *bytes, error) != size) {
-      refuse(run, name, "cannot be read whole");
+      refuse(refused, name, "cannot be read whole");
       bytes.reset();
     }
   }
@@ -92,11 +100,10 @@ std::uint64_t entry_key(const Entry& entry) {
                      static_cast<std::uint16_t>(*entry.size / sector_size));
 }
 
-// Records the new bytes of the entry; two files that change one shared record differently are
-// refused.
-void add_change(ImportRun& run, const Entry& entry, ByteBuffer bytes, const std::string& file) {
-  Frame& frame = run.frames.back();
-  std::uint64_t key = entry_key(entry);
+// Records the new bytes of the entry `key` of the frame; two files that change one shared record
+// differently are refused.
+void add_change(ImportRun& run, Frame& frame, std::uint64_t key, ByteBuffer bytes,
+                const std::string& file) {
   for (std::size_t i = 0; i < frame.changes.size(); ++i) {
     if (frame.changes[i].key != key) continue;
     if (frame.changes[i].bytes != bytes) {
@@ -144,6 +151,55 @@ std::string record_problem(const Entry& entry, std::uint64_t& reach) {
   return "";
 }
 
+// What reading one texture's image makes, on a worker: the record's new bytes when they
+// change, and how the texture counts.
+struct TextureImport {
+  std::string file;
+  std::size_t frame = 0;  // where the change goes
+  std::uint64_t key = 0;
+  Counts counts;
+  std::size_t refused = 0;
+  std::optional<ByteBuffer> changed;
+};
+
+void read_texture_image(const ImportRequest& request, Bytes record, RecordLayout layout,
+                        TextureImport& result) {
+  std::uint64_t side = layout.side;
+  std::optional<ByteBuffer> bytes =
+      read_input(request, result.file, side * side * 4 + image_slack, result.refused);
+  if (!bytes) return;
+  ImageRead read = read_image(*bytes, result.file, layout.side);
+  if (!read.image) {
+    warn(read.refusal);  // it names the file
+    ++result.refused;
+    return;
+  }
+  std::optional<TexturePixels> current = load_texture(record, layout);
+  PaletteResult palette = image_to_texture(*current, *read.image, request.dither);
+  if (palette.rule == PaletteRule::unchanged) {
+    ++result.counts.unchanged;
+    return;
+  }
+  if (palette.rule == PaletteRule::quantized) {
+    char error[32];
+    std::snprintf(error, sizeof error, "%.1f", palette.mean_error);
+    std::size_t colours =
+        layout.kind == TextureKind::tx4 ? tx4_palette_entries : tx8_palette_entries;
+    warn(result.file, std::to_string(palette.image_colours) + " colours quantized to " +
+                          std::to_string(colours) + ", mean error " + error + " per channel");
+    ++result.counts.quantized;
+  }
+  result.changed.emplace(record.begin(), record.end());
+  store_texture(*result.changed, layout, palette.texture);
+  ++result.counts.replaced;
+}
+
+void add_counts(Counts& to, const Counts& more) {
+  to.replaced += more.replaced;
+  to.quantized += more.quantized;
+  to.unchanged += more.unchanged;
+}
+
 void import_texture(ImportRun& run, const Entry& entry) {
   std::string file = texture_file(run, entry);
   if (file.empty()) {
@@ -157,47 +213,35 @@ void import_texture(ImportRun& run, const Entry& entry) {
     return refuse(run, file,
                   problem.empty() ? "the texture lies partly outside its entry" : problem);
   }
-  std::uint64_t side = entry.texture.side;
-  std::optional<ByteBuffer> bytes = read_input(run, file, side * side * 4 + image_slack);
-  if (!bytes) return;
-  ImageRead read = read_image(*bytes, file, entry.texture.side);
-  if (!read.image) {
-    warn(read.refusal);  // it names the file
-    ++run.refused;
-    return;
-  }
+  auto result = std::make_shared<TextureImport>();
+  *result = {file, run.frames.size() - 1, entry_key(entry), {}, 0, {}};
   RecordLayout layout = layout_of(entry);
-  std::optional<TexturePixels> current = load_texture(*record, layout);
-  PaletteResult result = image_to_texture(*current, *read.image, run.request.dither);
-  if (result.rule == PaletteRule::unchanged) {
-    ++run.counts.unchanged;
-    return;
-  }
-  if (result.rule == PaletteRule::quantized) {
-    char error[32];
-    std::snprintf(error, sizeof error, "%.1f", result.mean_error);
-    warn(file, std::to_string(result.image_colours) + " colours quantized to " +
-                   std::to_string(entry.texture.colours()) + ", mean error " + error +
-                   " per channel");
-    ++run.counts.quantized;
-  }
-  ByteBuffer changed(record->begin(), record->end());
-  store_texture(changed, layout, result.texture);
-  ++run.counts.replaced;
-  add_change(run, entry, std::move(changed), file);
+  run.pool.submit(
+      [&request = run.request, bytes = *record, layout, result](unsigned) {
+        read_texture_image(request, bytes, layout, *result);
+        return true;
+      },
+      [&run, result] {
+        add_counts(run.counts, result->counts);
+        run.refused += result->refused;
+        if (result->changed) {
+          add_change(run, run.frames[result->frame], result->key, std::move(*result->changed),
+                     result->file);
+        }
+      });
 }
 
 void import_raw(ImportRun& run, const Entry& entry) {
   std::string file = entry.name + std::string(bin_extension);
   if (!take(run, file)) return;
   std::uint64_t most = entry.container == ContainerKind::archive ? max_decoded_size : max_bin_size;
-  std::optional<ByteBuffer> bytes = read_input(run, file, most);
+  std::optional<ByteBuffer> bytes = read_input(run.request, file, most, run.refused);
   if (!bytes) return;
   Bytes old = raw_bytes(entry);
   if (std::equal(bytes->begin(), bytes->end(), old.begin(), old.end())) return;
   if (bytes->empty()) return refuse(run, file, "is empty; an entry must keep at least one byte");
   ++run.counts.raw;
-  add_change(run, entry, std::move(*bytes), file);
+  add_change(run, run.frames.back(), entry_key(entry), std::move(*bytes), file);
 }
 
 // A .bin named after an entry that is not a MOT record or an unrecognised entry.
@@ -247,11 +291,12 @@ std::optional<ByteBuffer> rebuild(ImportRun& run, const Frame& frame, const std:
 }
 
 void on_leave(ImportRun& run, const Entry& entry) {
+  run.pool.wait_for_all();  // the frame's changes are all in
   Frame frame = std::move(run.frames.back());
   run.frames.pop_back();
   if (frame.changes.empty()) return;
   std::optional<ByteBuffer> bytes = rebuild(run, frame, entry.name, nullptr);
-  if (bytes) add_change(run, entry, std::move(*bytes), entry.name);
+  if (bytes) add_change(run, run.frames.back(), entry_key(entry), std::move(*bytes), entry.name);
 }
 
 std::set<std::string> candidate_files(const ImportRequest& request) {
@@ -280,15 +325,19 @@ std::string summary(const Counts& counts, const std::string& written) {
 }  // namespace
 
 int import_source(const ImportRequest& request, Bytes source) {
-  ImportRun run{request, candidate_files(request), {}, {}, 0, {}};
+  WorkerPool pool(request.jobs);
+  ImportRun run{request, pool, candidate_files(request), {}, {}, 0, {}};
   run.frames.push_back({request.kind, source, {}, {}});
   Handler handler{[&](const Entry& e) { on_entry(run, e); },
                   [&](const Entry& e) { on_leave(run, e); }};
-  if (!walk_source(request.kind, request.source_name, source, handler, limits_for(source.size()))) {
-    refuse(run, request.output_name, "the walk stopped before the end of the source");
-  }
+  // Images are read from the entries' own bytes: none may be decoded over while they are read.
+  if (pool.workers() > 1) handler.reuse = [&](const WorkBuffer&) { pool.wait_for_all(); };
+  bool whole =
+      walk_source(request.kind, request.source_name, source, handler, limits_for(source.size()));
+  pool.finish();
+  if (!whole) refuse(run, request.output_name, "the walk stopped before the end of the source");
   for (const std::string& file : run.files) {
-    if (!run.used.count(file)) warn(in_images(run, file), "matches no entry; not read");
+    if (!run.used.count(file)) warn(in_images(run.request, file), "matches no entry; not read");
   }
   std::size_t moved = 0;
   std::optional<ByteBuffer> rebuilt;

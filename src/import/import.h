@@ -17,6 +17,7 @@ struct ImportRequest {
   std::string output_folder;  // empty: the current folder
   ContainerKind kind = ContainerKind::package;
   bool dither = false;
+  unsigned jobs = 1;  // workers that read the images
 };
 
 // Rebuilds `source` and writes it; the exit code (0, or 1 when something was refused, nothing

@@ -75,8 +75,11 @@ bool WorkerPool::finish() {
 }
 
 void WorkerPool::wake_workers(bool all) {
-  wake_signal.fetch_add(1);
-  all ? wake_signal.notify_all() : wake_signal.notify_one();
+  {
+    std::lock_guard lock(sleep_mutex);
+    ++wake_signal;
+  }
+  all ? work_ready.notify_all() : work_ready.notify_one();
 }
 
 void WorkerPool::report(bool wait) {
@@ -84,7 +87,8 @@ void WorkerPool::report(bool wait) {
     if (sleeping.load() > 0 && started.load() < submitted) wake_workers(true);
     Slot& front = slot(reported + 1);
     awaited.store(reported + 1);
-    while (front.done.load() == 0) front.done.wait(0);
+    std::unique_lock lock(sleep_mutex);
+    front_done.wait(lock, [&] { return front.done.load() != 0; });
     awaited.store(0);
   }
   hold_diagnostics(nullptr);
@@ -122,7 +126,10 @@ void WorkerPool::run_job(std::uint64_t ticket, unsigned worker) {
   job.job = nullptr;
   job.written = written;
   job.done.store(1);
-  if (awaited.load() == ticket) job.done.notify_all();
+  if (awaited.load() == ticket) {
+    { std::lock_guard lock(sleep_mutex); }  // the walk is waiting, or has seen `done`
+    front_done.notify_one();
+  }
 }
 
 // One worker at a time watches, yielding its core to any thread that has work.
@@ -147,9 +154,12 @@ void WorkerPool::work(unsigned worker) {
     if (closing.load()) return;
     watch_for_job();
     if (started.load() < handed_in.load()) continue;
-    std::uint32_t seen = wake_signal.load();
+    std::unique_lock lock(sleep_mutex);
+    std::uint32_t seen = wake_signal;
     sleeping.fetch_add(1);
-    if (started.load() == handed_in.load() && !closing.load()) wake_signal.wait(seen);
+    work_ready.wait(lock, [&] {
+      return wake_signal != seen || started.load() < handed_in.load() || closing.load();
+    });
     sleeping.fetch_sub(1);
   }
 }

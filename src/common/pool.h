@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -97,7 +99,10 @@ class WorkerPool {
   std::atomic<std::uint64_t> handed_in = 0;  // tickets 1 to `handed_in` may be taken
   std::atomic<std::uint64_t> started = 0;    // tickets 1 to `started` were taken
   std::atomic<std::uint64_t> awaited = 0;    // the ticket the walk sleeps on, or 0
-  std::atomic<std::uint32_t> wake_signal = 0;
+  std::uint32_t wake_signal = 0;             // counts wakings, under sleep_mutex
+  std::mutex sleep_mutex;                    // only for sleeping and waking
+  std::condition_variable work_ready;
+  std::condition_variable front_done;
   std::atomic<unsigned> sleeping = 0;
   std::atomic<unsigned> watching = 0;
   std::atomic<bool> closing = false;

@@ -2,6 +2,7 @@
 
 #include <spng.h>
 
+#include <algorithm>
 #include <bit>
 #include <memory>
 #include <new>
@@ -102,12 +103,11 @@ ImageRead decode_indexed_png(spng_ctx* png, const std::string& name, Image image
     image.palette.push_back({entry.red, entry.green, entry.blue, alpha});
   }
   image.indices = unpack_indices(rows, image.side, bits);
-  image.pixels.reserve(image.indices.size());
-  for (std::uint8_t index : image.indices) {
-    if (index >= image.palette.size()) {
-      return refuse(name, "pixel index " + std::to_string(index) + " lies past its palette");
-    }
-    image.pixels.push_back(image.palette[index]);
+  std::size_t colours = image.palette.size();
+  auto stray = std::find_if(image.indices.begin(), image.indices.end(),
+                            [colours](std::uint8_t index) { return index >= colours; });
+  if (stray != image.indices.end()) {
+    return refuse(name, "pixel index " + std::to_string(*stray) + " lies past its palette");
   }
   return {std::move(image), {}};
 }
@@ -298,6 +298,14 @@ ImageRead read_bmp(Bytes file, const std::string& name, std::uint32_t side) {
 }
 
 }  // namespace
+
+const std::vector<Colour>& pixels_of(const Image& image, std::vector<Colour>& made) {
+  if (image.indices.empty()) return image.pixels;
+  made.resize(image.indices.size());
+  std::transform(image.indices.begin(), image.indices.end(), made.begin(),
+                 [&](std::uint8_t index) { return image.palette[index]; });
+  return made;
+}
 
 ImageRead read_image(Bytes file, const std::string& name, std::uint32_t side) {
   if (is_png(file)) return read_png(file, name, side);

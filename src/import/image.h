@@ -21,8 +21,8 @@ constexpr std::uint8_t alpha_to_file(std::uint32_t a) {
   return static_cast<std::uint8_t>((a * 255 + record_opaque / 2) / record_opaque);
 }
 
-// An image of side x side pixels, top row first. An indexed PNG also keeps its palette and
-// one index per pixel; for any other image both are empty.
+// An image of side x side pixels, top row first. An indexed PNG keeps its palette and one index
+// per pixel instead (see pixels_of); any other image has pixels only.
 struct Image {
   std::uint32_t side = 0;
   std::vector<Colour> pixels;
@@ -35,6 +35,9 @@ struct ImageRead {
   std::optional<Image> image;
   std::string refusal;
 };
+
+// The image's pixels: its own, or those its palette and indices give, made in `made`.
+const std::vector<Colour>& pixels_of(const Image& image, std::vector<Colour>& made);
 
 // Reads a PNG or BMP file's bytes; its size must be side x side. `name` is used in refusals.
 ImageRead read_image(Bytes file, const std::string& name, std::uint32_t side);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <set>
 #include <vector>
 
@@ -218,7 +219,11 @@ void import_texture(ImportRun& run, const Entry& entry) {
   RecordLayout layout = layout_of(entry);
   run.pool.submit(
       [&request = run.request, bytes = *record, layout, result](unsigned) {
-        read_texture_image(request, bytes, layout, *result);
+        try {
+          read_texture_image(request, bytes, layout, *result);
+        } catch (const std::bad_alloc&) {
+          refuse(result->refused, result->file, "not enough memory to read it");
+        }
         return true;
       },
       [&run, result] {

@@ -21,12 +21,14 @@ std::uint32_t key(Colour c) {
 }
 
 bool shows_texture(const TexturePixels& current, const Image& image) {
-  if (image.pixels.size() != current.indices.size()) return false;
-  for (std::size_t i = 0; i < image.pixels.size(); ++i) {
+  bool indexed = !image.indices.empty();
+  std::size_t count = indexed ? image.indices.size() : image.pixels.size();
+  if (count != current.indices.size()) return false;
+  if (indexed && image.palette == current.palette && image.indices == current.indices) return true;
+  for (std::size_t i = 0; i < count; ++i) {
     std::uint8_t index = current.indices[i];
-    if (index >= current.palette.size() || current.palette[index] != image.pixels[i]) {
-      return false;
-    }
+    Colour shown = indexed ? image.palette[image.indices[i]] : image.pixels[i];
+    if (index >= current.palette.size() || current.palette[index] != shown) return false;
   }
   return true;
 }
@@ -130,6 +132,17 @@ std::size_t distinct_colours(const Image& image) {
   return colours.size();
 }
 
+// The rules that go by the image's colours alone (an image of pixels, no palette).
+PaletteResult by_colours(const TexturePixels& current, const Image& image, bool dither) {
+  std::size_t entries = current.palette.size();
+  if (auto kept = within_palette(current, image)) return {PaletteRule::same_palette, *kept};
+  if (auto fresh = first_appearance(image, entries)) return {PaletteRule::new_palette, *fresh};
+  PaletteResult result{PaletteRule::quantized, quantize(image, entries, dither)};
+  result.image_colours = distinct_colours(image);
+  result.mean_error = mean_error(image, result.texture);
+  return result;
+}
+
 }  // namespace
 
 PaletteResult image_to_texture(const TexturePixels& current, const Image& image, bool dither) {
@@ -138,12 +151,10 @@ PaletteResult image_to_texture(const TexturePixels& current, const Image& image,
   if (!image.palette.empty() && image.palette.size() <= entries) {
     return {PaletteRule::image_palette, {padded(image.palette, entries), image.indices}};
   }
-  if (auto kept = within_palette(current, image)) return {PaletteRule::same_palette, *kept};
-  if (auto fresh = first_appearance(image, entries)) return {PaletteRule::new_palette, *fresh};
-  PaletteResult result{PaletteRule::quantized, quantize(image, entries, dither)};
-  result.image_colours = distinct_colours(image);
-  result.mean_error = mean_error(image, result.texture);
-  return result;
+  if (image.indices.empty()) return by_colours(current, image, dither);
+  std::vector<Colour> pixels;
+  pixels_of(image, pixels);
+  return by_colours(current, {image.side, std::move(pixels), {}, {}}, dither);
 }
 
 }  // namespace kelp

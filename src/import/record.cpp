@@ -49,14 +49,14 @@ std::optional<TexturePixels> load_texture(Bytes record, const RecordLayout& layo
   }
   Bytes stored = record.subspan(layout.indices_offset, index_bytes(layout));
   std::uint64_t count = pixel_count(layout);
-  pixels.indices.reserve(count);
+  if (layout.kind == TextureKind::tx8) {
+    pixels.indices.assign(stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(count));
+    return pixels;
+  }
+  pixels.indices.resize(count);
   for (std::uint64_t k = 0; k < count; ++k) {
-    if (layout.kind == TextureKind::tx8) {
-      pixels.indices.push_back(stored[k]);
-    } else {
-      unsigned shift = k % 2 ? tx4_nibble_bits : 0;
-      pixels.indices.push_back(static_cast<std::uint8_t>(stored[k / 2] >> shift & low_nibble));
-    }
+    unsigned shift = k % 2 ? tx4_nibble_bits : 0;
+    pixels.indices[k] = static_cast<std::uint8_t>(stored[k / 2] >> shift & low_nibble);
   }
   return pixels;
 }

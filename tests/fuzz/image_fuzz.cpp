@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kelp::ImageRead read = kelp::read_image(kelp::Bytes(data + 1, size - 1), "fuzz.png", side);
   if (!read.image == read.refusal.empty()) std::abort();
   if (!read.image) return 0;
-  if (read.image->pixels.size() != std::size_t{side} * side) std::abort();
+  std::vector<kelp::Colour> made;
+  if (kelp::pixels_of(*read.image, made).size() != std::size_t{side} * side) std::abort();
   std::size_t colours = data[0] & 64 ? 256 : 16;
   kelp::TexturePixels current{std::vector<kelp::Colour>(colours),
                               std::vector<std::uint8_t>(std::size_t{side} * side, 0)};

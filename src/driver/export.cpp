@@ -14,28 +14,28 @@ namespace kelp {
 namespace {
 
 // The bytes a job reads, as `parts` of the entry's bytes: copied into `copy` when they are few
-// and lie in a work buffer; otherwise the job is noted as the buffer's reader once it is handed
-// in (see note_reader).
+// and lie in a work buffer (true); otherwise the job is to be noted as the buffer's reader once
+// it is handed in (see hand_in).
 template <std::size_t count>
-void keep_for_job(const Entry& entry, std::array<Bytes*, count> parts,
+bool keep_for_job(const Entry& entry, std::array<Bytes*, count> parts,
                   std::vector<std::uint8_t>& copy) {
   std::size_t total = 0;
   for (const Bytes* part : parts) total += part->size();
-  if (entry.holder == nullptr || total > max_copied_bytes) return;
+  if (entry.holder == nullptr || total > max_copied_bytes) return false;
   copy.reserve(total);
   for (Bytes* part : parts) {
     std::size_t at = copy.size();
     copy.insert(copy.end(), part->begin(), part->end());
     *part = Bytes(copy.data() + at, part->size());
   }
+  return true;
 }
 
-void note_reader(Export& job, const Entry& entry, bool copied, std::uint64_t ticket) {
-  if (entry.holder == nullptr || copied) return;
+void note_reader(Export& job, const WorkBuffer* holder, std::uint64_t ticket) {
   auto known = std::find_if(job.readers.begin(), job.readers.end(),
-                            [&](const auto& reader) { return reader.first == entry.holder; });
+                            [&](const auto& reader) { return reader.first == holder; });
   if (known == job.readers.end()) {
-    job.readers.emplace_back(entry.holder, ticket);
+    job.readers.emplace_back(holder, ticket);
   } else {
     known->second = ticket;
   }
@@ -74,21 +74,33 @@ OutputFile create_for_job(Export& job, const std::string& name) {
   return out;
 }
 
+// Hands the file's job to the workers. Should that fail for want of memory, the empty file goes.
+template <typename Work>
+void hand_in(Export& job, const Entry& entry, bool copied, const OutputFile& out, Work work) {
+  std::uint64_t ticket = 0;
+  try {
+    ticket = job.pool.submit(std::move(work));
+  } catch (const std::bad_alloc&) {
+    platform::close_file(out.file);
+    platform::remove_file(out.name);
+    throw;
+  }
+  if (entry.holder != nullptr && !copied) note_reader(job, entry.holder, ticket);
+}
+
 void export_texture(Export& job, const Entry& entry) {
   if (entry.texture.side == 0) return;
-  OutputFile out = create_for_job(job, entry.name + (job.png ? ".png" : ".bmp"));
-  if (!out.created) return;
   TextureRecord texture = entry.texture;
   std::vector<std::uint8_t> copy;
-  keep_for_job<2>(entry, {&texture.palette, &texture.indices}, copy);
-  bool copied = !copy.empty();
-  std::uint64_t ticket = job.pool.submit(
-      [&job, out, texture, name = entry.name, copy = std::move(copy)](unsigned worker) mutable {
-        WorkerBuffers& buffers = job.buffers[worker];
-        return job.png ? write_png_file(out, name, texture, buffers.png)
-                       : write_texture_file(out, texture, buffers.scratch);
-      });
-  note_reader(job, entry, copied, ticket);
+  bool copied = keep_for_job<2>(entry, {&texture.palette, &texture.indices}, copy);
+  OutputFile out = create_for_job(job, entry.name + (job.png ? ".png" : ".bmp"));
+  if (!out.created) return;
+  hand_in(job, entry, copied, out,
+          [&job, out, texture, name = entry.name, copy = std::move(copy)](unsigned worker) mutable {
+            WorkerBuffers& buffers = job.buffers[worker];
+            return job.png ? write_png_file(out, name, texture, buffers.png)
+                           : write_texture_file(out, texture, buffers.scratch);
+          });
 }
 
 void export_raw(Export& job, const Entry& entry) {
@@ -97,16 +109,14 @@ void export_raw(Export& job, const Entry& entry) {
     warn(entry.name, "sectors run past the end of its container; writing the " +
                          std::to_string(bytes.size()) + " bytes there");
   }
+  std::vector<std::uint8_t> copy;
+  bool copied = keep_for_job<1>(entry, {&bytes}, copy);
   OutputFile out = create_for_job(job, entry.name + ".bin");
   if (!out.created) return;
-  std::vector<std::uint8_t> copy;
-  keep_for_job<1>(entry, {&bytes}, copy);
-  bool copied = !copy.empty();
-  std::uint64_t ticket = job.pool.submit([out, bytes, copy = std::move(copy)](unsigned) mutable {
+  hand_in(job, entry, copied, out, [out, bytes, copy = std::move(copy)](unsigned) mutable {
     write_output(out, bytes);
     return finish_output(out);
   });
-  note_reader(job, entry, copied, ticket);
 }
 
 void export_entry(Export& job, const Entry& entry) {

@@ -94,6 +94,7 @@ void WorkerPool::report(bool wait) {
   hold_diagnostics(nullptr);
   while (reported < submitted && slot(reported + 1).done.load(std::memory_order_acquire) != 0) {
     Slot& finished = slot(++reported);
+    finished.job = nullptr;  // what it held is freed on the thread that made it
     print_diagnostics(finished.log);
     if (finished.reported) std::exchange(finished.reported, nullptr)();
     print_diagnostics(finished.after);
@@ -123,7 +124,6 @@ void WorkerPool::run_job(std::uint64_t ticket, unsigned worker) {
     warn("not enough memory to write a file");
   }
   hold_diagnostics(nullptr);
-  job.job = nullptr;
   job.written = written;
   job.done.store(1);
   if (awaited.load() == ticket) {

@@ -43,7 +43,7 @@ std::uint64_t WorkerPool::submit(Job job, std::function<void()> when_reported) {
   handed_in.store(submitted);
   unsigned asleep = sleeping.load();
   if (asleep > 0) {
-    bool none_awake = asleep + watching.load() == worker_count;
+    bool none_awake = asleep == worker_count;
     bool many_waiting = watching.load() == 0 && submitted - started.load() >= wake_at_waiting;
     if (none_awake || many_waiting) wake_workers(false);
   }

@@ -29,7 +29,7 @@ constexpr std::size_t max_jobs_waiting = 256;
 // Waking a thread costs more than writing a small file. A sleeping worker is woken when no
 // worker is awake or when this many jobs wait, and a worker that runs out of jobs watches for
 // the next one this long before it sleeps.
-constexpr std::uint64_t wake_at_waiting = 4;
+constexpr std::uint64_t wake_at_waiting = 16;
 constexpr std::chrono::microseconds watch_before_sleeping{20};
 // The walk's own warnings kept back behind a running job before the walk waits for it.
 constexpr std::size_t max_held_lines = 256;

@@ -16,9 +16,10 @@ namespace kelp {
 
 // Textures and raw entries of at most this many bytes that lie in a work buffer are copied for
 // their job, so that the walk can decode into the buffer again at once; bigger ones keep the
-// buffer until their job is done. The copies of all waiting jobs together stay within
-// max_jobs_waiting x max_copied_bytes, 64 MiB.
-constexpr std::size_t max_copied_bytes = 256u << 10;
+// buffer until their job is done (copying them measured slower: the heap grows by the copies of
+// every waiting job). The copies of all waiting jobs stay within max_jobs_waiting x
+// max_copied_bytes, 8 MiB.
+constexpr std::size_t max_copied_bytes = 32u << 10;
 
 struct WorkerBuffers {
   WriteBuffer scratch;            // the bitmap being written
@@ -36,7 +37,7 @@ struct Export {
   WorkerPool pool;      // last, so that its workers are done before the buffers go
 };
 
-// The job's handler; `jobs` workers write the files.
+// The walk's handler for the unpack; the pool's workers write the files.
 Handler export_handler(Export& job);
 
 // Waits for every file; true when each one was written.

@@ -32,7 +32,7 @@ std::uint64_t WorkerPool::submit(Job job, std::function<void()> when_reported) {
     reported = ++submitted;
     return submitted;
   }
-  if (submitted - reported == capacity) report(true);
+  if (submitted - reported == capacity) wait_for(reported + std::max<std::size_t>(capacity / 4, 1));
   Slot& next = slot(++submitted);
   next.job = std::move(job);
   next.reported = std::move(when_reported);
@@ -53,14 +53,19 @@ std::uint64_t WorkerPool::submit(Job job, std::function<void()> when_reported) {
 
 void WorkerPool::settle() {
   if (reported == submitted) return;
-  report(false);
+  report(0);
   if (reported < submitted && slot(submitted).after.size() > max_held_lines) {
     wait_for(submitted);
   }
 }
 
 void WorkerPool::wait_for(std::uint64_t ticket) {
-  while (reported < std::min(ticket, submitted)) report(true);
+  ticket = std::min(ticket, submitted);
+  while (reported < ticket) {
+    // Jobs end nearly in order: the walk sleeps until the last one it needs, then takes the
+    // earlier ones that are not done yet one by one.
+    report(slot(ticket).done.load() != 0 ? reported + 1 : ticket);
+  }
 }
 
 bool WorkerPool::finish() {
@@ -82,13 +87,13 @@ void WorkerPool::wake_workers(bool all) {
   all ? work_ready.notify_all() : work_ready.notify_one();
 }
 
-void WorkerPool::report(bool wait) {
-  if (wait && reported < submitted) {
+void WorkerPool::report(std::uint64_t wait_for_ticket) {
+  if (wait_for_ticket > reported && wait_for_ticket <= submitted) {
     if (sleeping.load() > 0 && started.load() < submitted) wake_workers(true);
-    Slot& front = slot(reported + 1);
-    awaited.store(reported + 1);
+    Slot& awaited_slot = slot(wait_for_ticket);
+    awaited.store(wait_for_ticket);
     std::unique_lock lock(sleep_mutex);
-    front_done.wait(lock, [&] { return front.done.load() != 0; });
+    front_done.wait(lock, [&] { return awaited_slot.done.load() != 0; });
     awaited.store(0);
   }
   hold_diagnostics(nullptr);

@@ -53,7 +53,8 @@ class WorkerPool {
 
   unsigned workers() const { return worker_count; }
 
-  // Hands the job on and returns its ticket, 1 for the first job. Waits while the ring is full.
+  // Hands the job on and returns its ticket, 1 for the first job. When the ring is full, waits
+  // until a quarter of it is free.
   // `reported`, when set, runs on the walk's thread once the job is done, in the order of the
   // jobs, right after the job's own warnings are printed.
   std::uint64_t submit(Job job, std::function<void()> reported = {});
@@ -87,8 +88,9 @@ class WorkerPool {
   void run_job(std::uint64_t ticket, unsigned worker);
   void watch_for_job();
   void wake_workers(bool all);
-  // Reports the finished jobs at the front; with `wait`, waits for the front job first.
-  void report(bool wait);
+  // Reports the finished jobs at the front, after waiting for the job `wait_for_ticket` unless
+  // that is 0 or reported.
+  void report(std::uint64_t wait_for_ticket);
 
   unsigned worker_count;
   std::size_t capacity;

@@ -71,7 +71,7 @@ int walk_job(const Options& options, ContainerKind kind, const std::string& name
     return whole ? exit_success : exit_incomplete;
   }
   if (!prepare_output_folder(options.output_folder)) return exit_incomplete;
-  Export job{options.output_folder, options.raw, options.png, {}, {}, false,
+  Export job{options.output_folder,   options.raw, options.png, {}, {}, false,
              WorkerPool(options.jobs)};
   bool whole = walk_source(kind, name, source, export_handler(job), limits);
   return finish_export(job) && whole ? exit_success : exit_incomplete;
@@ -100,8 +100,8 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
     } else if (!prepare_output_folder(options.output_folder)) {
       exit_code = exit_incomplete;
     } else {
-      ImportRequest request{options.import_folder, parts.name,     parts.name + parts.extension,
-                            options.output_folder, kind,           options.dither,
+      ImportRequest request{options.import_folder, parts.name, parts.name + parts.extension,
+                            options.output_folder, kind,       options.dither,
                             options.jobs};
       exit_code = import_source(request, source.bytes);
     }

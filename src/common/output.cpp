@@ -55,9 +55,13 @@ bool finish_output(OutputFile& out) {
   return false;
 }
 
+void warn_not_created(const OutputFile& out) {
+  warn(out.name, "cannot create: " + platform::describe_error(out.error));
+}
+
 OutputFile create_output_or_warn(const std::string& name, const std::string& folder) {
   OutputFile out = create_output_file(name, folder);
-  if (!out.created) warn(out.name, "cannot create: " + platform::describe_error(out.error));
+  if (!out.created) warn_not_created(out);
   return out;
 }
 

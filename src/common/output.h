@@ -40,6 +40,9 @@ OutputFile create_output_file(const std::string& name, const std::string& folder
 // As create_output_file, with a warning naming the file when it cannot be created.
 OutputFile create_output_or_warn(const std::string& name, const std::string& folder);
 
+// The warning for a file that could not be created.
+void warn_not_created(const OutputFile& out);
+
 // Appends bytes to the file; after the first failure further writes are dropped.
 void write_output(OutputFile& out, Bytes bytes);
 

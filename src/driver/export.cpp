@@ -68,7 +68,7 @@ OutputFile create_for_job(Export& job, const std::string& name) {
     out = create_output_file(name, job.folder);
   }
   if (!out.created) {
-    warn(out.name, "cannot create: " + platform::describe_error(out.error));
+    warn_not_created(out);
     job.failed = true;
   }
   return out;

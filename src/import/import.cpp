@@ -176,6 +176,8 @@ void read_texture_image(const ImportRequest& request, Bytes record, RecordLayout
     return;
   }
   std::optional<TexturePixels> current = load_texture(record, layout);
+  if (!current)
+    return refuse(result.refused, result.file, "the texture lies partly outside its entry");
   PaletteResult palette = image_to_texture(*current, *read.image, request.dither);
   if (palette.rule == PaletteRule::unchanged) {
     ++result.counts.unchanged;

@@ -60,6 +60,25 @@ PathParts split_path(std::string_view path, CodePage code_page) {
   return parts;
 }
 
+std::string parent_folder(std::string_view path, CodePage code_page) {
+  std::size_t root = path.size() >= 2 && path[1] == ':' ? 2 : 0;
+  constexpr std::size_t none = std::string_view::npos;
+  std::size_t run = none;                   // where the current run of separators starts
+  std::size_t before = none, after = none;  // the run before the last part
+  for (std::size_t at = root; at < path.size(); ++at) {
+    unsigned char c = static_cast<unsigned char>(path[at]);
+    bool lead = is_lead_byte(c, code_page);
+    if (!lead && (c == '\\' || c == '/')) {
+      if (run == none) run = at;
+      continue;
+    }
+    if (run != none) before = run, after = at, run = none;
+    if (lead) ++at;  // the trail byte is part of this character
+  }
+  if (before == none) return std::string(path.substr(0, root));
+  return std::string(path.substr(0, before == root ? after : before));
+}
+
 std::string ascii_lower(std::string_view text) {
   std::string lowered{text};
   for (char& c : lowered) {

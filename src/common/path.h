@@ -30,6 +30,10 @@ struct PathParts {
 
 PathParts split_path(std::string_view path, CodePage code_page);
 
+// The folder that holds the path's last part, by the same rules: "a" for "a/b" and "a/b/", the
+// root for "/b", the drive for "C:b", and empty (the current folder) for "b" and "b/".
+std::string parent_folder(std::string_view path, CodePage code_page);
+
 // ASCII "A" to "Z" lowered; other bytes kept.
 std::string ascii_lower(std::string_view text);
 

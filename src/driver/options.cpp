@@ -2,7 +2,6 @@
 
 #include <array>
 #include <charconv>
-#include <filesystem>
 #include <string_view>
 #include <utility>
 
@@ -86,14 +85,13 @@ int take_option(int argc, const char* const* argv, int index, CommandLine& line)
 }
 
 // The folder must exist, or be one level below one that does.
-std::string check_output_folder(const std::string& folder) {
+std::string check_output_folder(const std::string& folder, CodePage code_page) {
   if (platform::path_exists(folder)) {
     return platform::is_directory(folder) ? "" : "--output: " + folder + " is not a folder";
   }
-  std::filesystem::path parent = std::filesystem::path(folder).parent_path();
-  while (!parent.empty() && parent.filename().empty()) parent = parent.parent_path();  // "a/b/"
-  if (parent.empty() || platform::is_directory(parent.string())) return "";
-  return "--output: " + parent.string() + ": no such folder";
+  std::string parent = parent_folder(folder, code_page);
+  if (parent.empty() || platform::is_directory(parent)) return "";
+  return "--output: " + parent + ": no such folder";
 }
 
 std::string check_import(const Options& options, const std::string& extension) {
@@ -128,7 +126,7 @@ std::string check_combination(const Options& options, const char* const* argv, C
   if (options.help || options.version) return "";
   if (options.source == 0) return "no source file named";
   if (!options.output_folder.empty()) {
-    std::string problem = check_output_folder(options.output_folder);
+    std::string problem = check_output_folder(options.output_folder, code_page);
     if (!problem.empty()) return problem;
   }
   std::string extension = ascii_lower(split_path(argv[options.source], code_page).extension);

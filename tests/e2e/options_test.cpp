@@ -37,6 +37,7 @@ TEST(Options, UsageErrorsExitWith2AndTouchNothing) {
       {{"--list=yes", "scene.img"}, "kelp: option --list takes no value\n"},
       {{"-o", "scene.img", "scene.img"}, "kelp: --output: scene.img is not a folder\n"},
       {{"--output=nope/deeper", "scene.img"}, "kelp: --output: nope: no such folder\n"},
+      {{"--output=nope/deeper/", "scene.img"}, "kelp: --output: nope: no such folder\n"},
       {{"--list", "base.bmp"}, "kelp: --list does not apply to a .bmp source\n"},
       {{"--json", "base.bmp"}, "kelp: --json does not apply to a .bmp source\n"},
       {{"-o", "out"}, "kelp: no source file named\n"},
@@ -91,6 +92,7 @@ TEST(Options, OutputFolderTakesEveryFile) {
   };
   const std::vector<Case> cases{
       {{"-o", "new", "scene.img"}, "new", {"scene_0000.bmp"}},
+      {{"-o", "new/", "scene.img"}, "new", {"scene_0000.bmp"}},
       {{"scene.img", "--output=old"}, "old", {"scene_0000_0001.bmp"}},  // old/ holds scene_0000.bmp
       {{"-o.", "scene.img"}, ".", {"scene_0000.bmp"}},
       {{"base.bmp", "-o", "old/bnew", "/bover.bmp"}, "old/bnew", {"base-over.bmp"}},

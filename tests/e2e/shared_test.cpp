@@ -44,6 +44,7 @@ void write_inputs(const fs::path& dir) {
   write_file(dir / "scene.img", img);
   write_file(dir / "表.img", img);  // in Shift-JIS its trail byte is "\"
   write_file(dir / "ポ.img", img);  // and here "|"
+  fs::create_directory(dir / "表");
   write_file(dir / "title.dat", archive({tx8_record(picture(4)), mot_record()}));
   write_file(dir / "base.bmp", bitmap_file(varied_image(6, 5, 1)));
   write_file(dir / "over.bmp", bitmap_file(varied_image(3, 4, 2)));
@@ -141,6 +142,8 @@ TEST(BothBuilds, GiveTheSameOutputExitCodesAndFiles) {
       {"kelp base.bmp /bover.bmp -o out"},
       {"kelp 表.img", "", "", true},
       {"kelp ポ.img -o out", "", "", true},
+      {"kelp 表.img -o 表\\new", "kelp 表.img -o 表/new", "", true},
+      {"kelp title.dat -o out\\", "kelp title.dat -o out/"},
       // Windows: a "/" argument is always an option, so the invocation becomes the source.
       {"kelp /x5", "kelp missing.img"},
       {"kelp {dir}/scene.img", "kelp missing.img"},

@@ -33,15 +33,28 @@ CodePage code_page_of(std::string_view charset) {
   return CodePage::single_byte;
 }
 
+namespace {
+
+// "X:" at the start is a drive.
+std::size_t drive_length(std::string_view path) {
+  return path.size() >= 2 && path[1] == ':' ? 2 : 0;
+}
+
+bool is_separator(char c) {
+  return c == '\\' || c == '/';
+}
+
+}  // namespace
+
 PathParts split_path(std::string_view path, CodePage code_page) {
-  std::size_t rest = path.size() >= 2 && path[1] == ':' ? 2 : 0;
+  std::size_t rest = drive_length(path);
   std::size_t name_start = rest;
   std::size_t last_dot = std::string_view::npos;
   for (std::size_t at = rest; at < path.size(); ++at) {
     char c = path[at];
     if (is_lead_byte(static_cast<unsigned char>(c), code_page)) {
       ++at;  // the trail byte is part of this character
-    } else if (c == '\\' || c == '/') {
+    } else if (is_separator(c)) {
       name_start = at + 1;
     } else if (c == '.') {
       last_dot = at;
@@ -61,14 +74,13 @@ PathParts split_path(std::string_view path, CodePage code_page) {
 }
 
 std::string parent_folder(std::string_view path, CodePage code_page) {
-  std::size_t root = path.size() >= 2 && path[1] == ':' ? 2 : 0;
+  std::size_t root = drive_length(path);
   constexpr std::size_t none = std::string_view::npos;
   std::size_t run = none;                   // where the current run of separators starts
   std::size_t before = none, after = none;  // the run before the last part
   for (std::size_t at = root; at < path.size(); ++at) {
-    unsigned char c = static_cast<unsigned char>(path[at]);
-    bool lead = is_lead_byte(c, code_page);
-    if (!lead && (c == '\\' || c == '/')) {
+    bool lead = is_lead_byte(static_cast<unsigned char>(path[at]), code_page);
+    if (!lead && is_separator(path[at])) {
       if (run == none) run = at;
       continue;
     }

@@ -1,7 +1,8 @@
 # The libraries of the Windows build. zlib is Debian's static mingw-w64 build; libspng and
 # libimagequant have no mingw-w64 package, so their Debian source packages are fetched with
-# `apt-get source` into the build folder (honouring an APT_CONFIG in the environment, which must
-# name a sources list with a deb-src line) and built here, static.
+# `apt-get source` into the build folder and built here, static. The fetch goes through a private
+# APT configuration with deb-src lines (tools/apt-source-config), or the APT_CONFIG of the
+# environment when one is set; the system's APT sources stay as they are.
 enable_language(C)
 
 set(spng_version 0.7.3)
@@ -14,13 +15,21 @@ if(NOT EXISTS ${spng_dir}/spng/spng.c OR NOT EXISTS ${imagequant_dir}/libimagequ
   find_program(apt_get apt-get REQUIRED)
   file(MAKE_DIRECTORY ${library_sources})
   message(STATUS "Fetching the libspng and libimagequant source packages")
+  if(NOT DEFINED ENV{APT_CONFIG})
+    execute_process(COMMAND ${CMAKE_SOURCE_DIR}/tools/apt-source-config ${CMAKE_BINARY_DIR}/apt
+                    OUTPUT_VARIABLE apt_config OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE configured)
+    if(NOT configured EQUAL 0)
+      message(FATAL_ERROR "tools/apt-source-config could not refresh the source package lists")
+    endif()
+    set(ENV{APT_CONFIG} ${apt_config})
+  endif()
   execute_process(COMMAND ${apt_get} source -q -o APT::Sandbox::User=root --only-source libspng libimagequant
                   WORKING_DIRECTORY ${library_sources}
                   RESULT_VARIABLE fetched OUTPUT_QUIET)
   if(NOT fetched EQUAL 0 OR NOT EXISTS ${spng_dir} OR NOT EXISTS ${imagequant_dir})
     message(FATAL_ERROR "apt-get source could not fetch libspng ${spng_version} and "
-                        "libimagequant ${imagequant_version}: set APT_CONFIG to a configuration "
-                        "whose sources list has a deb-src line (see .ci/run)")
+                        "libimagequant ${imagequant_version} from Debian's source packages")
   endif()
 endif()
 

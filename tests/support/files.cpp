@@ -108,12 +108,18 @@ RunResult run_program(const std::string& program, const fs::path& dir,
   TempDir capture;
   fs::permissions(capture.path, fs::perms::all);  // writable by an unprivileged child too
   fs::path out_path = capture.path / "out", err_path = capture.path / "err";
+  std::string runnable = program;
+  if (options.unprivileged && ::geteuid() == 0) {
+    // The checkout may lie where the unprivileged user cannot reach (root's home): run a copy.
+    runnable = (capture.path / fs::path(program).filename()).string();
+    fs::copy_file(program, runnable);
+  }
   std::vector<std::string> arg_texts = args;
   std::vector<std::string> env_texts = environment_with(options.environment);
   std::vector<char*> argv = pointers_to(arg_texts), envp = pointers_to(env_texts);
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("cannot start " + program);
-  if (pid == 0) start_program(program, dir, out_path, err_path, options, argv.data(), envp.data());
+  if (pid == 0) start_program(runnable, dir, out_path, err_path, options, argv.data(), envp.data());
   RunResult result;
   int status = 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);

@@ -88,7 +88,7 @@ std::uint32_t png_frame_bytes(const kelp::TextureRecord& texture) {
                              [](const kelp::Colour& c) { return c.alpha <= 128; });
   std::size_t transparent = 0;
   for (std::size_t i = 0; i < colours; ++i) {
-    std::uint8_t alpha = console ? kelp::scaled_alpha(palette[i].alpha) : palette[i].alpha;
+    std::uint8_t alpha = console ? kelp::alpha_to_file(palette[i].alpha) : palette[i].alpha;
     if (alpha != 255) transparent = i + 1;
   }
   constexpr std::size_t chunk = 12;  // length, type, CRC

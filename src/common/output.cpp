@@ -65,11 +65,4 @@ OutputFile create_output_or_warn(const std::string& name, const std::string& fol
   return out;
 }
 
-bool write_new_file(const std::string& name, const std::string& folder, Bytes bytes) {
-  OutputFile out = create_output_or_warn(name, folder);
-  if (!out.created) return false;
-  write_output(out, bytes);
-  return finish_output(out);
-}
-
 }  // namespace kelp

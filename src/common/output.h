@@ -50,8 +50,4 @@ void write_output(OutputFile& out, Bytes bytes);
 // standard error. Returns true when the file is complete.
 bool finish_output(OutputFile& out);
 
-// Creates the file and writes `bytes` to it whole; false, with the reason named on standard
-// error, when that fails.
-bool write_new_file(const std::string& name, const std::string& folder, Bytes bytes);
-
 }  // namespace kelp

@@ -1,37 +1,8 @@
 #include "common/path.h"
 
 #include <algorithm>
-#include <array>
 
 namespace kelp {
-
-bool is_lead_byte(unsigned char c, CodePage code_page) {
-  switch (code_page) {
-    case CodePage::shift_jis:
-      return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    case CodePage::double_byte:
-      return c >= 0x81 && c <= 0xFE;
-    case CodePage::single_byte:
-      break;
-  }
-  return false;
-}
-
-CodePage code_page_of(std::string_view charset) {
-  std::string name = ascii_lower(charset);
-  name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return c == '-' || c == '_'; }),
-             name.end());
-  constexpr std::array shift_jis{"shiftjis", "sjis", "cp932", "windows31j", "mskanji"};
-  constexpr std::array double_byte{"gbk",       "gb18030", "cp936", "big5",
-                                   "big5hkscs", "cp950",   "cp949", "uhc"};
-  if (std::find(shift_jis.begin(), shift_jis.end(), name) != shift_jis.end()) {
-    return CodePage::shift_jis;
-  }
-  if (std::find(double_byte.begin(), double_byte.end(), name) != double_byte.end()) {
-    return CodePage::double_byte;
-  }
-  return CodePage::single_byte;
-}
 
 namespace {
 
@@ -89,14 +60,6 @@ std::string parent_folder(std::string_view path, CodePage code_page) {
   }
   if (before == none) return std::string(path.substr(0, root));
   return std::string(path.substr(0, before == root ? after : before));
-}
-
-std::string ascii_lower(std::string_view text) {
-  std::string lowered{text};
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lowered;
 }
 
 }  // namespace kelp

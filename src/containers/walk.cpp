@@ -66,10 +66,9 @@ void visit_container(Walk& walk, Entry& entry) {
 }
 
 void visit_texture(Walk& walk, Entry& entry) {
-  std::string damage;
-  unsigned bits = entry.kind == EntryKind::tx4 ? 4 : 8;
-  std::optional<TextureRecord> texture = locate_texture(entry.bytes, bits, damage);
-  if (!texture) return report_damaged(walk, std::move(entry), damage);
+  unsigned bits = entry.kind == EntryKind::tx4 ? tx4_index_bits : tx8_index_bits;
+  Result<TextureRecord> texture = locate_texture(entry.bytes, bits);
+  if (!texture) return report_damaged(walk, std::move(entry), texture.refusal);
   entry.texture = *texture;
   std::uint32_t side = texture->side;
   if (side > 0 && !charge_output(walk, entry.name, bitmap_file_size(side, side))) return;

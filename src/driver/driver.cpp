@@ -7,14 +7,12 @@
 
 #include "common/diagnostics.h"
 #include "common/path.h"
-#include "containers/walk.h"
-#include "driver/export.h"
 #include "driver/help.h"
-#include "driver/list.h"
 #include "driver/options.h"
 #include "import/import.h"
 #include "overlay/overlay.h"
 #include "platform/platform.h"
+#include "unpack/unpack.h"
 
 namespace kelp {
 
@@ -59,24 +57,6 @@ bool prepare_output_folder(const std::string& folder) {
   return false;
 }
 
-// Lists or unpacks the container; the exit code.
-int walk_job(const Options& options, ContainerKind kind, const std::string& name, Bytes source) {
-  WalkLimits limits = limits_for(source.size());
-  limits.charge_raw = options.raw;
-  if (options.list) {
-    Listing listing{options.json};
-    bool whole =
-        walk_source(kind, name, source, {[&](const Entry& e) { list_entry(listing, e); }}, limits);
-    finish_listing(listing);
-    return whole ? exit_success : exit_incomplete;
-  }
-  if (!prepare_output_folder(options.output_folder)) return exit_incomplete;
-  Export job{options.output_folder,   options.raw, options.png, {}, {}, false,
-             WorkerPool(options.jobs)};
-  bool whole = walk_source(kind, name, source, export_handler(job), limits);
-  return finish_export(job) && whole ? exit_success : exit_incomplete;
-}
-
 // Reads the source and runs the job its extension names; the exit code.
 int convert_source(platform::File file, int argc, const char* const* argv, const Options& options,
                    CodePage code_page) {
@@ -95,10 +75,12 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
     exit_code = run.exit_code;
   } else {
     ContainerKind kind = extension == ".img" ? ContainerKind::package : ContainerKind::archive;
-    if (options.import_folder.empty()) {
-      exit_code = walk_job(options, kind, parts.name, source.bytes);
-    } else if (!prepare_output_folder(options.output_folder)) {
+    if (!options.list && !prepare_output_folder(options.output_folder)) {
       exit_code = exit_incomplete;
+    } else if (options.import_folder.empty()) {
+      UnpackRequest request{options.output_folder, options.list, options.json,
+                            options.raw,           options.png,  options.jobs};
+      exit_code = unpack_source(request, kind, parts.name, source.bytes);
     } else {
       ImportRequest request{options.import_folder, parts.name, parts.name + parts.extension,
                             options.output_folder, kind,       options.dither,

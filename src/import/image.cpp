@@ -8,7 +8,7 @@
 #include <new>
 
 #include "texture/bitmap.h"
-#include "texture/texture.h"
+#include "texture/png.h"
 
 namespace kelp {
 
@@ -32,8 +32,6 @@ constexpr std::uint8_t png_signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A,
 // than the cache limit, so a compressed text chunk is never inflated past it.
 constexpr std::size_t png_chunk_limit = std::size_t{1} << 20;
 constexpr std::size_t png_cache_limit = std::size_t{4} << 20;
-constexpr char alpha_keyword[] = "kelp:alpha";
-constexpr char alpha_raw[] = "raw";
 
 using Png = std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)>;
 
@@ -55,8 +53,8 @@ int read_alpha_text(spng_ctx* png, bool& raw) {
   std::vector<spng_text> texts(count);
   if (error != 0 || (error = spng_get_text(png, texts.data(), &count)) != 0) return error;
   for (const spng_text& text : texts) {
-    raw = raw || (text.type == SPNG_TEXT && std::string(text.keyword) == alpha_keyword &&
-                  std::string(text.text, text.length) == alpha_raw);
+    raw = raw || (text.type == SPNG_TEXT && text.keyword == alpha_keyword &&
+                  std::string_view(text.text, text.length) == alpha_raw);
   }
   return 0;
 }
@@ -222,7 +220,7 @@ ImageRead read_bmp_32(Bytes file, const std::string& name, const BitmapHeader& b
       std::uint32_t pixel = *read_le<std::uint32_t>(row, std::size_t{4} * x);
       std::uint8_t alpha = kelps_own      ? static_cast<std::uint8_t>(pixel >> 24)
                            : masks->alpha ? alpha_from_file(masked(pixel, masks->alpha))
-                                          : record_opaque;
+                                          : console_opaque;
       image.pixels.push_back({masked(pixel, masks->red), masked(pixel, masks->green),
                               masked(pixel, masks->blue), alpha});
     }
@@ -235,7 +233,7 @@ ImageRead read_bmp_24(Bytes file, const BitmapHeader& bmp) {
   for (std::uint32_t y = 0; y < bmp.width; ++y) {
     Bytes row = bmp_row(file, bmp, y);
     for (std::size_t at = 0; at < std::size_t{3} * bmp.width; at += 3) {
-      image.pixels.push_back({row[at + 2], row[at + 1], row[at], record_opaque});
+      image.pixels.push_back({row[at + 2], row[at + 1], row[at], console_opaque});
     }
   }
   return {std::move(image), {}};
@@ -261,7 +259,7 @@ ImageRead read_bmp_paletted(Bytes file, const std::string& name, const BitmapHea
         return refuse(name, "pixel index " + std::to_string(index) + " lies past its palette");
       }
       const std::uint8_t* entry = palette.data() + index * palette_entry_bytes;
-      image.pixels.push_back({entry[2], entry[1], entry[0], record_opaque});
+      image.pixels.push_back({entry[2], entry[1], entry[0], console_opaque});
     }
   }
   return {std::move(image), {}};

@@ -11,16 +11,6 @@
 
 namespace kelp {
 
-constexpr std::uint8_t record_opaque = 128;
-
-// Alpha on the 0..255 scale of image files, and back; each undoes the other for 0..128.
-constexpr std::uint8_t alpha_from_file(std::uint32_t v) {
-  return static_cast<std::uint8_t>((v * record_opaque + 127) / 255);
-}
-constexpr std::uint8_t alpha_to_file(std::uint32_t a) {
-  return static_cast<std::uint8_t>((a * 255 + record_opaque / 2) / record_opaque);
-}
-
 // An image of side x side pixels, top row first. An indexed PNG keeps its palette and one index
 // per pixel instead (see pixels_of); any other image has pixels only.
 struct Image {

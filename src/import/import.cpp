@@ -15,7 +15,6 @@
 #include "import/image.h"
 #include "import/palette.h"
 #include "import/rebuild.h"
-#include "import/record.h"
 #include "platform/platform.h"
 
 namespace kelp {
@@ -133,12 +132,6 @@ std::string texture_file(ImportRun& run, const Entry& entry) {
   return has_png ? png : has_bmp ? bmp : "";
 }
 
-RecordLayout layout_of(const Entry& entry) {
-  const TextureRecord& t = entry.texture;
-  return {entry.kind == EntryKind::tx4 ? TextureKind::tx4 : TextureKind::tx8, t.side,
-          t.palette_offset, t.indices_offset};
-}
-
 // Why the record cannot take an image, or nothing.
 std::string record_problem(const Entry& entry, std::uint64_t& reach) {
   const TextureRecord& t = entry.texture;
@@ -163,22 +156,19 @@ struct TextureImport {
   std::optional<ByteBuffer> changed;
 };
 
-void read_texture_image(const ImportRequest& request, Bytes record, RecordLayout layout,
+void read_texture_image(const ImportRequest& request, Bytes record, const TextureRecord& texture,
                         TextureImport& result) {
-  std::uint64_t side = layout.side;
+  std::uint64_t side = texture.side;
   std::optional<ByteBuffer> bytes =
       read_input(request, result.file, side * side * 4 + image_slack, result.refused);
   if (!bytes) return;
-  ImageRead read = read_image(*bytes, result.file, layout.side);
+  ImageRead read = read_image(*bytes, result.file, texture.side);
   if (!read.image) {
     warn(read.refusal);  // it names the file
     ++result.refused;
     return;
   }
-  std::optional<TexturePixels> current = load_texture(record, layout);
-  if (!current)
-    return refuse(result.refused, result.file, "the texture lies partly outside its entry");
-  PaletteResult palette = image_to_texture(*current, *read.image, request.dither);
+  PaletteResult palette = image_to_texture(load_texture(texture), *read.image, request.dither);
   if (palette.rule == PaletteRule::unchanged) {
     ++result.counts.unchanged;
     return;
@@ -186,14 +176,13 @@ void read_texture_image(const ImportRequest& request, Bytes record, RecordLayout
   if (palette.rule == PaletteRule::quantized) {
     char error[32];
     std::snprintf(error, sizeof error, "%.1f", palette.mean_error);
-    std::size_t colours =
-        layout.kind == TextureKind::tx4 ? tx4_palette_entries : tx8_palette_entries;
     warn(result.file, std::to_string(palette.image_colours) + " colours quantized to " +
-                          std::to_string(colours) + ", mean error " + error + " per channel");
+                          std::to_string(texture.colours()) + ", mean error " + error +
+                          " per channel");
     ++result.counts.quantized;
   }
   result.changed.emplace(record.begin(), record.end());
-  store_texture(*result.changed, layout, palette.texture);
+  store_texture(*result.changed, texture, palette.texture);
   ++result.counts.replaced;
 }
 
@@ -218,11 +207,10 @@ void import_texture(ImportRun& run, const Entry& entry) {
   }
   auto result = std::make_shared<TextureImport>();
   *result = {file, run.frames.size() - 1, entry_key(entry), {}, 0, {}};
-  RecordLayout layout = layout_of(entry);
   run.pool.submit(
-      [&request = run.request, bytes = *record, layout, result](unsigned) {
+      [&request = run.request, bytes = *record, texture = entry.texture, result](unsigned) {
         try {
-          read_texture_image(request, bytes, layout, *result);
+          read_texture_image(request, bytes, texture, *result);
         } catch (const std::bad_alloc&) {
           refuse(result->refused, result->file, "not enough memory to read it");
         }

@@ -100,7 +100,7 @@ TexturePixels quantize(const Image& image, std::size_t entries, bool dither) {
   rgba.reserve(4 * image.pixels.size());
   for (Colour c : image.pixels) {
     rgba.insert(rgba.end(), {c.red, c.green, c.blue,
-                             alpha_to_file(std::min<std::uint8_t>(c.alpha, record_opaque))});
+                             alpha_to_file(std::min<std::uint8_t>(c.alpha, console_opaque))});
   }
   Attributes attributes(liq_attr_create());
   if (!attributes) throw std::bad_alloc();

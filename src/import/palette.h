@@ -9,13 +9,6 @@
 
 namespace kelp {
 
-// A texture's pixels as the record means them: the palette in index order (16 or 256
-// entries) and one index per pixel, top row first.
-struct TexturePixels {
-  std::vector<Colour> palette;
-  std::vector<std::uint8_t> indices;
-};
-
 // Which rule made the new pixels, in the order they are tried.
 enum class PaletteRule {
   unchanged,      // the image shows the texture as it is: every byte kept

@@ -11,7 +11,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "driver/driver.h"
+#include "common/exit_codes.h"
 #include "platform/platform.h"
 #include "texture/bitmap.h"
 

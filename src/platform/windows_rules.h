@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/path.h"
+#include "platform/code_page.h"
 #include "platform/platform.h"
 
 namespace kelp::platform {

@@ -2,7 +2,6 @@
 // back into the game's files exactly.
 #pragma once
 
-#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -16,14 +15,8 @@ constexpr std::string_view alpha_keyword = "kelp:alpha";
 constexpr std::string_view alpha_scaled = "scaled";
 constexpr std::string_view alpha_raw = "raw";
 
-// The console's opaque alpha, and its value on the 0..255 scale, the one tie going up.
-constexpr std::uint8_t console_opaque = 128;
-constexpr std::uint8_t scaled_alpha(std::uint32_t alpha) {
-  return static_cast<std::uint8_t>((alpha * 255 + console_opaque / 2) / console_opaque);
-}
-
 // Encodes the texture (side above 0) as an indexed PNG of bit depth 4 or 8 into `png`, whose
-// capacity is reused. False when the encoder fails.
+// capacity is reused. False when the encoder fails; throws bad_alloc when `png` cannot grow.
 bool encode_png(const TextureRecord& texture, std::vector<std::uint8_t>& png);
 
 }  // namespace kelp

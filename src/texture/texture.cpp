@@ -109,40 +109,8 @@ bool write_tx8_bitmap(OutputFile& out, const TextureRecord& texture, WriteBuffer
 
 bool write_texture_file(OutputFile& out, const TextureRecord& texture, WriteBuffer& scratch) {
   prepare_bitmap_buffer(scratch, texture.side, bytes_per_pixel * texture.side);
-  return texture.bits_per_index == 4 ? write_tx4_bitmap(out, texture, scratch)
-                                     : write_tx8_bitmap(out, texture, scratch);
-}
-
-Outcome write_texture_bitmap(const std::string& name, const TextureRecord& texture,
-                             TextureOutput& output) {
-  if (texture.side == 0) return Outcome::skipped;
-  prepare_bitmap_buffer(output.scratch, texture.side, bytes_per_pixel * texture.side);
-  OutputFile out = create_output_or_warn(name + ".bmp", output.folder);
-  if (!out.created) return Outcome::failed;
-  return write_texture_file(out, texture, output.scratch) ? Outcome::written : Outcome::failed;
-}
-
-namespace {
-
-Outcome convert(const std::string& name, Bytes record, unsigned bits_per_index,
-                TextureOutput& output) {
-  std::string damage;
-  std::optional<TextureRecord> texture = locate_texture(record, bits_per_index, damage);
-  if (!texture) {
-    warn(name, damage);
-    return Outcome::skipped;
-  }
-  return write_texture_bitmap(name, *texture, output);
-}
-
-}  // namespace
-
-Outcome convert_tx4(const std::string& name, Bytes record, TextureOutput& output) {
-  return convert(name, record, 4, output);
-}
-
-Outcome convert_tx8(const std::string& name, Bytes record, TextureOutput& output) {
-  return convert(name, record, 8, output);
+  return texture.bits_per_index == tx4_index_bits ? write_tx4_bitmap(out, texture, scratch)
+                                                  : write_tx8_bitmap(out, texture, scratch);
 }
 
 }  // namespace kelp

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "containers/walk.h"
-#include "driver/export.h"
+#include "unpack/export.h"
 
 namespace kelp::fuzz {
 

@@ -16,14 +16,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  static kelp::TextureOutput output;
+  static kelp::WriteBuffer scratch;
   kelp::Bytes record(data + 1, size - 1);
-  kelp::Outcome outcome = data[0] & 1 ? kelp::convert_tx8("fuzz", record, output)
-                                      : kelp::convert_tx4("fuzz", record, output);
-  std::uint16_t side = kelp::read_le<std::uint16_t>(record, kelp::record_side_field).value_or(0);
-  bool exists = std::filesystem::exists("fuzz.bmp");
-  if (exists != (outcome == kelp::Outcome::written)) std::abort();
-  if (exists && std::filesystem::file_size("fuzz.bmp") != kelp::bitmap_file_size(side, side))
+  auto texture =
+      kelp::locate_texture(record, data[0] & 1 ? kelp::tx8_index_bits : kelp::tx4_index_bits);
+  if (!texture || texture->side == 0) return 0;
+  kelp::OutputFile out = kelp::create_output_file("fuzz.bmp");
+  if (!kelp::write_texture_file(out, *texture, scratch)) std::abort();
+  if (std::filesystem::file_size("fuzz.bmp") !=
+      kelp::bitmap_file_size(texture->side, texture->side))
+    std::abort();
+  kelp::TexturePixels pixels = kelp::load_texture(*texture);
+  std::vector<std::uint8_t> copy(record.begin(), record.end());
+  if (!kelp::store_texture(copy, *texture, pixels) ||
+      !std::equal(copy.begin(), copy.end(), record.begin()))
     std::abort();
   kelp::fuzz::empty_scratch_directory();
   return 0;

@@ -1,4 +1,4 @@
-#include "driver/export.h"
+#include "unpack/export.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "driver/list.h"
+#include "unpack/list.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>

@@ -1,0 +1,25 @@
+// The unpack job: the container tree listed, or every texture (and with --raw every other
+// entry) written as a file.
+#pragma once
+
+#include <string>
+
+#include "common/bytes.h"
+#include "containers/walk.h"
+
+namespace kelp {
+
+struct UnpackRequest {
+  std::string folder;  // where files go; empty: the current folder
+  bool list = false;   // print the tree instead of writing files
+  bool json = false;   // the listing as JSON Lines
+  bool raw = false;    // also MOT records and unrecognised entries, as .bin files
+  bool png = false;    // textures as indexed PNGs instead of bitmaps
+  unsigned jobs = 1;   // workers that write the files
+};
+
+// Lists or unpacks the container `name`; the exit code.
+int unpack_source(const UnpackRequest& request, ContainerKind kind, const std::string& name,
+                  Bytes source);
+
+}  // namespace kelp

@@ -4,6 +4,7 @@
 
 #include "common/diagnostics.h"
 #include "containers/lzss.h"
+#include "containers/walker.h"
 
 namespace kelp {
 
@@ -34,8 +35,17 @@ void visit_coded_entry(Walk& walk, Entry entry, Bytes archive, WorkBuffer& work)
 
 }  // namespace
 
+std::optional<std::uint32_t> archive_count(Bytes archive) {
+  return read_le<std::uint32_t>(archive, archive_count_field);
+}
+
+std::optional<std::uint32_t> archive_offset(Bytes archive, std::uint32_t index) {
+  return read_le<std::uint32_t>(archive,
+                                archive_table_field + std::uint64_t{index} * archive_offset_size);
+}
+
 void walk_archive(Walk& walk, const std::string& name, Bytes archive) {
-  auto count = read_le<std::uint32_t>(archive, archive_count_field);
+  std::optional<std::uint32_t> count = archive_count(archive);
   if (!count) {
     warn(name, "archive header runs past the end of its container");
     return;
@@ -49,8 +59,7 @@ void walk_archive(Walk& walk, const std::string& name, Bytes archive) {
     Entry entry{entry_name(name, index)};
     entry.container = ContainerKind::archive;
     entry.index = index;
-    auto offset = read_le<std::uint32_t>(
-        archive, archive_table_field + std::uint64_t{index} * archive_offset_size);
+    std::optional<std::uint32_t> offset = archive_offset(archive, index);
     if (!offset) {
       report_damaged(walk, std::move(entry), "offset table runs past the end of its container");
       break;

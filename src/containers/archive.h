@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
+#include <cstdint>
+#include <optional>
 
 #include "common/bytes.h"
-#include "containers/walk.h"
 
 namespace kelp {
 
@@ -15,8 +15,10 @@ constexpr std::size_t archive_table_field = 4;  // u32 offsets, one per entry
 constexpr std::size_t archive_offset_size = 4;
 constexpr std::size_t coded_length_size = 4;  // u32 at each entry's offset, then the coded data
 
-// Decodes every entry of the archive at the start of `archive` (which runs to the end of the
-// block holding it) into a work buffer of its own, and hands on what each one decodes to.
-void walk_archive(Walk& walk, const std::string& name, Bytes archive);
+// The entry count; nothing when the archive is too short to hold it.
+std::optional<std::uint32_t> archive_count(Bytes archive);
+
+// The offset of entry `index`; nothing when the table runs past the archive's end there.
+std::optional<std::uint32_t> archive_offset(Bytes archive, std::uint32_t index);
 
 }  // namespace kelp

@@ -5,8 +5,7 @@
 
 #include "common/diagnostics.h"
 #include "common/output.h"
-#include "containers/archive.h"
-#include "containers/package.h"
+#include "containers/walker.h"
 #include "texture/bitmap.h"
 
 namespace kelp {

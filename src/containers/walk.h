@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -73,37 +72,13 @@ struct WalkLimits {
 // The limits for a source of `source_size` bytes.
 WalkLimits limits_for(std::uint64_t source_size);
 
-// The state of one walk.
-struct Walk {
-  const Handler& handler;
-  WalkLimits limits;
-  std::uint64_t entries_visited = 0;
-  std::uint64_t output_charged = 0;
-  std::uint64_t decoded_charged = 0;
-  std::vector<const std::uint8_t*> nesting{};  // first byte of each container on the current path
-  std::size_t archives_open = 0;               // archives on the current path
-  const WorkBuffer* holder = nullptr;          // the work buffer the current container lies in
-  std::deque<std::vector<WorkBuffer>> work_buffers{};  // per archive level, kept for the next one
-  bool stopped = false;                                // a limit was reached: the walk ends
-};
-
 // Walks the source, a package or an archive named `name`. False when a limit stopped the walk
 // (named on standard error).
 bool walk_source(ContainerKind kind, const std::string& name, Bytes source, const Handler& handler,
                  const WalkLimits& limits);
 
-// Counts `bytes` decoded by the entry `name`; false, ending the walk, past the limit.
-bool charge_decoded(Walk& walk, const std::string& name, std::uint64_t bytes);
-
-// Hands on the entry whose first byte is `entry.bytes[0]`: classifies it, bounds it and, for a
-// nested container, walks it.
-void visit_entry(Walk& walk, Entry entry, ArchiveRule rule);
-
 // A MOT or unrecognised entry's own bytes: its sectors in a package (as far as they lie inside
 // the data holding it), its decoded bytes in an archive.
 Bytes raw_bytes(const Entry& entry);
-
-// Hands on an entry that cannot be visited, with a warning naming it.
-void report_damaged(Walk& walk, Entry entry, const std::string& why);
 
 }  // namespace kelp

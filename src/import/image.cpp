@@ -3,7 +3,6 @@
 #include <spng.h>
 
 #include <algorithm>
-#include <bit>
 #include <memory>
 #include <new>
 
@@ -14,15 +13,15 @@ namespace kelp {
 
 namespace {
 
-ImageRead refuse(const std::string& name, const std::string& reason) {
-  return {std::nullopt, name + ": " + reason};
+Result<Image> refuse(const std::string& name, const std::string& reason) {
+  return Refusal{name + ": " + reason};
 }
 
-ImageRead refuse_size(const std::string& name, std::int64_t width, std::int64_t height,
-                      std::uint32_t side) {
+Result<Image> refuse_size(const std::string& name, std::int64_t width, std::int64_t height,
+                          std::uint32_t side) {
   std::string texture = std::to_string(side) + "x" + std::to_string(side);
-  return {std::nullopt, name + " is " + std::to_string(width) + "x" + std::to_string(height) +
-                            ", the texture is " + texture};
+  return Refusal{name + " is " + std::to_string(width) + "x" + std::to_string(height) +
+                 ", the texture is " + texture};
 }
 
 // ---- PNG ----
@@ -81,8 +80,8 @@ std::vector<std::uint8_t> unpack_indices(Bytes rows, std::uint32_t side, unsigne
   return indices;
 }
 
-ImageRead decode_indexed_png(spng_ctx* png, const std::string& name, Image image, unsigned bits,
-                             bool raw_alpha) {
+Result<Image> decode_indexed_png(spng_ctx* png, const std::string& name, Image image, unsigned bits,
+                                 bool raw_alpha) {
   spng_plte plte{};
   if (int error = spng_get_plte(png, &plte)) return refuse(name, spng_strerror(error));
   spng_trns trns{};
@@ -107,10 +106,11 @@ ImageRead decode_indexed_png(spng_ctx* png, const std::string& name, Image image
   if (stray != image.indices.end()) {
     return refuse(name, "pixel index " + std::to_string(*stray) + " lies past its palette");
   }
-  return {std::move(image), {}};
+  return image;
 }
 
-ImageRead decode_png_colours(spng_ctx* png, const std::string& name, Image image, bool raw_alpha) {
+Result<Image> decode_png_colours(spng_ctx* png, const std::string& name, Image image,
+                                 bool raw_alpha) {
   std::vector<std::uint8_t> rgba(std::size_t{4} * image.side * image.side);
   if (int error =
           spng_decode_image(png, rgba.data(), rgba.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS)) {
@@ -121,10 +121,10 @@ ImageRead decode_png_colours(spng_ctx* png, const std::string& name, Image image
     image.pixels.push_back(
         {rgba[at], rgba[at + 1], rgba[at + 2], png_alpha(rgba[at + 3], raw_alpha)});
   }
-  return {std::move(image), {}};
+  return image;
 }
 
-ImageRead read_png(Bytes file, const std::string& name, std::uint32_t side) {
+Result<Image> read_png(Bytes file, const std::string& name, std::uint32_t side) {
   Png png(spng_ctx_new(0), spng_ctx_free);
   if (!png) throw std::bad_alloc();
   spng_set_crc_action(png.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR);
@@ -148,151 +148,29 @@ ImageRead read_png(Bytes file, const std::string& name, std::uint32_t side) {
 
 // ---- BMP ----
 
-constexpr std::size_t bmp_colours_used_field = 46;  // u32, 0: all 2^bits
-constexpr std::size_t palette_entry_bytes = 4;      // blue, green, red, unused
-
-struct Masks {
-  std::uint32_t red = 0x00FF0000, green = 0x0000FF00, blue = 0x000000FF, alpha = 0xFF000000;
-};
-
-// Only square bitmaps get past the size check, so the readers below use the width for both.
-bool top_row_first(const BitmapHeader& bmp) {
-  return static_cast<std::int32_t>(bmp.height) < 0;
-}
-
-bool contiguous(std::uint32_t mask) {
-  if (mask == 0) return true;
-  std::uint32_t low = mask >> std::countr_zero(mask);
-  return (low & (low + 1)) == 0;
-}
-
-// A masked channel scaled to 0..255.
-std::uint8_t masked(std::uint32_t pixel, std::uint32_t mask) {
-  if (mask == 0) return 0;
-  unsigned shift = std::countr_zero(mask);
-  std::uint64_t most = mask >> shift, value = (pixel & mask) >> shift;
-  return static_cast<std::uint8_t>((value * 255 + most / 2) / most);
-}
-
-std::optional<Masks> bit_field_masks(Bytes file, const BitmapHeader& bmp) {
-  Masks masks;
-  if (bmp.compression == compression_bit_fields ||
-      bmp.compression == compression_alpha_bit_fields) {
-    auto red = read_le<std::uint32_t>(file, bmp_red_mask_field);
-    auto green = read_le<std::uint32_t>(file, bmp_green_mask_field);
-    auto blue = read_le<std::uint32_t>(file, bmp_blue_mask_field);
-    if (!red || !green || !blue) return std::nullopt;
-    masks = {*red, *green, *blue, 0};
-  }
-  if (bmp.info_size >= info_size_with_alpha_mask ||
-      bmp.compression == compression_alpha_bit_fields) {
-    auto alpha = read_le<std::uint32_t>(file, bmp_alpha_mask_field);
-    if (!alpha) return std::nullopt;
-    masks.alpha = *alpha;
-  } else if (bmp.compression != compression_none) {
-    masks.alpha = 0;
-  }
-  if (!contiguous(masks.red) || !contiguous(masks.green) || !contiguous(masks.blue) ||
-      !contiguous(masks.alpha)) {
-    return std::nullopt;
-  }
-  return masks;
-}
-
-std::uint64_t bmp_stride(const BitmapHeader& bmp) {
-  return (std::uint64_t{bmp.bits} * bmp.width + 31) / 32 * 4;
-}
-
-// Row y of the picture (top row 0) as it lies in the file.
-Bytes bmp_row(Bytes file, const BitmapHeader& bmp, std::uint32_t y) {
-  std::uint32_t stored = top_row_first(bmp) ? y : bmp.width - 1 - y;
-  return file.subspan(bmp.pixel_offset + stored * bmp_stride(bmp), bmp_stride(bmp));
-}
-
-ImageRead read_bmp_32(Bytes file, const std::string& name, const BitmapHeader& bmp) {
-  bool kelps_own = bmp.info_size == info_header_size && bmp.compression == compression_none;
-  std::optional<Masks> masks = bit_field_masks(file, bmp);
-  if (!masks) return refuse(name, "unreadable bit-field masks");
-  Image image{bmp.width, {}, {}, {}};
-  for (std::uint32_t y = 0; y < bmp.width; ++y) {
-    Bytes row = bmp_row(file, bmp, y);
-    for (std::uint32_t x = 0; x < bmp.width; ++x) {
-      std::uint32_t pixel = *read_le<std::uint32_t>(row, std::size_t{4} * x);
-      std::uint8_t alpha = kelps_own      ? static_cast<std::uint8_t>(pixel >> 24)
-                           : masks->alpha ? alpha_from_file(masked(pixel, masks->alpha))
-                                          : console_opaque;
-      image.pixels.push_back({masked(pixel, masks->red), masked(pixel, masks->green),
-                              masked(pixel, masks->blue), alpha});
-    }
-  }
-  return {std::move(image), {}};
-}
-
-ImageRead read_bmp_24(Bytes file, const BitmapHeader& bmp) {
-  Image image{bmp.width, {}, {}, {}};
-  for (std::uint32_t y = 0; y < bmp.width; ++y) {
-    Bytes row = bmp_row(file, bmp, y);
-    for (std::size_t at = 0; at < std::size_t{3} * bmp.width; at += 3) {
-      image.pixels.push_back({row[at + 2], row[at + 1], row[at], console_opaque});
-    }
-  }
-  return {std::move(image), {}};
-}
-
-ImageRead read_bmp_paletted(Bytes file, const std::string& name, const BitmapHeader& bmp) {
-  std::uint64_t most = std::uint64_t{1} << bmp.bits;
-  std::uint64_t count = read_le<std::uint32_t>(file, bmp_colours_used_field).value_or(0);
-  if (count == 0 || count > most) count = most;
-  std::uint64_t palette_at = file_header_size + std::uint64_t{bmp.info_size};
-  if (!fits(file, palette_at, count * palette_entry_bytes)) {
-    return refuse(name, "the palette runs past the end of the file");
-  }
-  Bytes palette = file.subspan(palette_at, count * palette_entry_bytes);
-  unsigned mask = (1u << bmp.bits) - 1;
-  Image image{bmp.width, {}, {}, {}};
-  for (std::uint32_t y = 0; y < bmp.width; ++y) {
-    Bytes row = bmp_row(file, bmp, y);
-    for (std::uint32_t x = 0; x < bmp.width; ++x) {
-      std::size_t bit = std::size_t{x} * bmp.bits;
-      unsigned index = row[bit / 8] >> (8 - bmp.bits - bit % 8) & mask;
-      if (index >= count) {
-        return refuse(name, "pixel index " + std::to_string(index) + " lies past its palette");
-      }
-      const std::uint8_t* entry = palette.data() + index * palette_entry_bytes;
-      image.pixels.push_back({entry[2], entry[1], entry[0], console_opaque});
-    }
-  }
-  return {std::move(image), {}};
-}
-
-ImageRead read_bmp(Bytes file, const std::string& name, std::uint32_t side) {
+// kelp's own bitmaps hold the record's alpha (0..128) as stored; editors' masked alpha is on
+// 0..255; pixels without alpha are opaque.
+Result<Image> read_bmp(Bytes file, const std::string& name, std::uint32_t side) {
   std::optional<BitmapHeader> header = read_bitmap_header(file);
-  if (!header)
-    return refuse(name, "not a bitmap kelp can read (its header is cut short or too old)");
-  const BitmapHeader& bmp = *header;
-  std::int64_t height = static_cast<std::int32_t>(bmp.height);
-  std::int64_t rows = height < 0 ? -height : height;
-  if (static_cast<std::int32_t>(bmp.width) != std::int64_t{side} || rows != side) {
-    return refuse_size(name, static_cast<std::int32_t>(bmp.width), rows, side);
+  if (header) {
+    std::int64_t height = static_cast<std::int32_t>(header->height);
+    std::int64_t width = static_cast<std::int32_t>(header->width);
+    if (width != side || (height < 0 ? -height : height) != side) {
+      return refuse_size(name, width, height < 0 ? -height : height, side);
+    }
   }
-  if (bmp.compression == compression_rle8 || bmp.compression == compression_rle4) {
-    return refuse(name, "compressed (RLE) bitmaps are not supported; save it uncompressed");
+  Result<BitmapLayout> layout = read_bitmap_layout(file);
+  if (!layout) return refuse(name, layout.refusal);
+  Result<std::vector<Colour>> pixels = bitmap_colours(file, *layout);
+  if (!pixels) return refuse(name, pixels.refusal);
+  bool kelps_own = layout->header.info_size == info_header_size &&
+                   layout->header.compression == compression_none;
+  for (Colour& pixel : *pixels) {
+    pixel.alpha = layout->masks.alpha == 0 ? console_opaque
+                  : kelps_own              ? pixel.alpha
+                                           : alpha_from_file(pixel.alpha);
   }
-  bool masked_bits =
-      bmp.compression == compression_bit_fields || bmp.compression == compression_alpha_bit_fields;
-  bool colours_ok = bmp.bits == 32 && (bmp.compression == compression_none || masked_bits);
-  bool others_ok = (bmp.bits == 24 || bmp.bits == 8 || bmp.bits == 4 || bmp.bits == 1) &&
-                   bmp.compression == compression_none;
-  if (!colours_ok && !others_ok) {
-    return refuse(name, std::to_string(bmp.bits) + "-bit bitmaps with compression " +
-                            std::to_string(bmp.compression) + " are not supported");
-  }
-  if (!fits(file, bmp.pixel_offset, bmp_stride(bmp) * side)) {
-    return refuse(name, "its pixels run past the end of the file");
-  }
-  if (bmp.bits == 32) return read_bmp_32(file, name, bmp);
-  if (bmp.bits == 24) return read_bmp_24(file, bmp);
-  return read_bmp_paletted(file, name, bmp);
+  return Image{side, std::move(*pixels), {}, {}};
 }
 
 }  // namespace
@@ -305,7 +183,7 @@ const std::vector<Colour>& pixels_of(const Image& image, std::vector<Colour>& ma
   return made;
 }
 
-ImageRead read_image(Bytes file, const std::string& name, std::uint32_t side) {
+Result<Image> read_image(Bytes file, const std::string& name, std::uint32_t side) {
   if (is_png(file)) return read_png(file, name, side);
   if (read_le<std::uint16_t>(file, bmp_signature_field) == bmp_signature) {
     return read_bmp(file, name, side);

@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/result.h"
 #include "texture/record.h"
 
 namespace kelp {
@@ -20,16 +20,10 @@ struct Image {
   std::vector<std::uint8_t> indices;
 };
 
-// The image, or one short line naming the file and why it was refused.
-struct ImageRead {
-  std::optional<Image> image;
-  std::string refusal;
-};
-
 // The image's pixels: its own, or those its palette and indices give, made in `made`.
 const std::vector<Colour>& pixels_of(const Image& image, std::vector<Colour>& made);
 
 // Reads a PNG or BMP file's bytes; its size must be side x side. `name` is used in refusals.
-ImageRead read_image(Bytes file, const std::string& name, std::uint32_t side);
+Result<Image> read_image(Bytes file, const std::string& name, std::uint32_t side);
 
 }  // namespace kelp

@@ -162,13 +162,13 @@ void read_texture_image(const ImportRequest& request, Bytes record, const Textur
   std::optional<ByteBuffer> bytes =
       read_input(request, result.file, side * side * 4 + image_slack, result.refused);
   if (!bytes) return;
-  ImageRead read = read_image(*bytes, result.file, texture.side);
-  if (!read.image) {
-    warn(read.refusal);  // it names the file
+  Result<Image> image = read_image(*bytes, result.file, texture.side);
+  if (!image) {
+    warn(image.refusal);  // it names the file
     ++result.refused;
     return;
   }
-  PaletteResult palette = image_to_texture(load_texture(texture), *read.image, request.dither);
+  PaletteResult palette = image_to_texture(load_texture(texture), *image, request.dither);
   if (palette.rule == PaletteRule::unchanged) {
     ++result.counts.unchanged;
     return;
@@ -276,13 +276,16 @@ void on_entry(ImportRun& run, const Entry& entry) {
 // Rebuilds the frame's container; nothing (refused, naming `name`) when it cannot be.
 std::optional<ByteBuffer> rebuild(ImportRun& run, const Frame& frame, const std::string& name,
                                   std::size_t* moved) {
-  Rebuilt rebuilt = frame.kind == ContainerKind::package
-                        ? rebuild_package(frame.bytes, frame.changes)
-                        : rebuild_archive(frame.bytes, frame.changes);
-  if (!rebuilt.bytes) refuse(run, name, rebuilt.refusal);
-  run.counts.recoded += rebuilt.recoded;
-  if (moved != nullptr) *moved = rebuilt.moved;
-  return std::move(rebuilt.bytes);
+  Result<Rebuilt> rebuilt = frame.kind == ContainerKind::package
+                                ? rebuild_package(frame.bytes, frame.changes)
+                                : rebuild_archive(frame.bytes, frame.changes);
+  if (!rebuilt) {
+    refuse(run, name, rebuilt.refusal);
+    return std::nullopt;
+  }
+  run.counts.recoded += rebuilt->recoded;
+  if (moved != nullptr) *moved = rebuilt->moved;
+  return std::move(rebuilt->bytes);
 }
 
 void on_leave(ImportRun& run, const Entry& entry) {

@@ -5,11 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/result.h"
 
 namespace kelp {
 
@@ -27,22 +27,22 @@ constexpr std::uint64_t package_key(std::uint16_t start, std::uint16_t length) {
 }
 
 struct Rebuilt {
-  std::optional<ByteBuffer> bytes;  // nothing: refused
-  std::string refusal;              // why, naming nothing: the caller names the container
-  std::size_t moved = 0;            // entries whose position changed
-  std::size_t recoded = 0;          // archive entries coded anew
+  ByteBuffer bytes;
+  std::size_t moved = 0;    // entries whose position changed
+  std::size_t recoded = 0;  // archive entries coded anew
 };
 
+// Refusals name nothing: the caller names the container.
 // `package` is the package's own bytes. Entries that keep their number of sectors are rewritten
 // in place. Otherwise the entries are laid out again in the order of their start sectors, the
 // first at its old start and each following directly; the bytes before the first entry, and
 // those after the last, stay; slots that shared an entry still share it, and an ending slot
 // that pointed just past the last entry still does.
-Rebuilt rebuild_package(Bytes package, const std::vector<EntryChange>& changes);
+Result<Rebuilt> rebuild_package(Bytes package, const std::vector<EntryChange>& changes);
 
 // `archive` is the archive's own bytes. The count and the four bytes after the offset table
 // stay; the first entry follows them, the others follow in table order; shared offsets stay
 // shared; changed entries are coded anew.
-Rebuilt rebuild_archive(Bytes archive, const std::vector<EntryChange>& changes);
+Result<Rebuilt> rebuild_archive(Bytes archive, const std::vector<EntryChange>& changes);
 
 }  // namespace kelp

@@ -26,14 +26,13 @@ bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-bool standard_masks(Bytes file, std::uint32_t info_size) {
-  auto red = read_le<std::uint32_t>(file, bmp_red_mask_field);
-  auto green = read_le<std::uint32_t>(file, bmp_green_mask_field);
-  auto blue = read_le<std::uint32_t>(file, bmp_blue_mask_field);
-  if (red != 0x00FF0000u || green != 0x0000FF00u || blue != 0x000000FFu) return false;
-  if (info_size < info_size_with_alpha_mask) return true;
-  auto alpha = read_le<std::uint32_t>(file, bmp_alpha_mask_field);
-  return alpha == 0xFF000000u || alpha == 0u;
+// Plain pixels, or bit-field masks that say the same: blue, green, red, and alpha or nothing.
+bool standard_masks(const BitmapLayout& layout) {
+  if (layout.header.compression == compression_none) return true;
+  const ColourMasks& m = layout.masks;
+  return layout.header.compression == compression_bit_fields && m.red == default_red_mask &&
+         m.green == default_green_mask && m.blue == default_blue_mask &&
+         (m.alpha == default_alpha_mask || m.alpha == 0);
 }
 
 struct Placement {
@@ -42,14 +41,14 @@ struct Placement {
 
 // Copies `count` base pixels with their alpha bytes cleared.
 void copy_without_alpha(const std::uint8_t* from, std::uint8_t* to, std::uint32_t count) {
-  const std::uint8_t colour_bytes[4] = {0xFF, 0xFF, 0xFF, 0x00};
+  const std::uint8_t colour_bytes[bytes_per_pixel] = {0xFF, 0xFF, 0xFF, 0x00};
   std::uint32_t mask;
-  std::memcpy(&mask, colour_bytes, 4);
+  std::memcpy(&mask, colour_bytes, bytes_per_pixel);
   for (std::uint32_t x = 0; x < count; ++x) {
     std::uint32_t pixel;
-    std::memcpy(&pixel, from + 4 * x, 4);
+    std::memcpy(&pixel, from + bytes_per_pixel * x, bytes_per_pixel);
     pixel &= mask;
-    std::memcpy(to + 4 * x, &pixel, 4);
+    std::memcpy(to + bytes_per_pixel * x, &pixel, bytes_per_pixel);
   }
 }
 
@@ -67,20 +66,21 @@ void blend_pixels(const std::uint8_t* overlay, std::uint8_t* row, std::uint32_t 
                                 _mm_mullo_epi16(over, alpha));
     return _mm_and_si128(_mm_srli_epi16(sum, 7), low_bytes);
   };
-  for (; x + 4 <= count; x += 4) {
-    __m128i base = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * x));
-    __m128i over = _mm_loadu_si128(reinterpret_cast<const __m128i*>(overlay + 4 * x));
+  constexpr std::uint32_t pixels_per_step = 4;  // 16 bytes: one SSE2 register
+  for (; x + pixels_per_step <= count; x += pixels_per_step) {
+    __m128i base = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + bytes_per_pixel * x));
+    __m128i over = _mm_loadu_si128(reinterpret_cast<const __m128i*>(overlay + bytes_per_pixel * x));
     __m128i low = blend_two(_mm_unpacklo_epi8(base, zero), _mm_unpacklo_epi8(over, zero));
     __m128i high = blend_two(_mm_unpackhi_epi8(base, zero), _mm_unpackhi_epi8(over, zero));
     __m128i blended = _mm_packus_epi16(low, high);
     blended =
         _mm_or_si128(_mm_andnot_si128(alpha_bytes, blended), _mm_and_si128(alpha_bytes, over));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 4 * x), blended);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + bytes_per_pixel * x), blended);
   }
 #endif
   for (; x < count; ++x) {
-    const std::uint8_t* o = overlay + 4 * x;
-    std::uint8_t* p = row + 4 * x;
+    const std::uint8_t* o = overlay + bytes_per_pixel * x;
+    std::uint8_t* p = row + bytes_per_pixel * x;
     p[0] = blend_channel(p[0], o[0], o[3]);
     p[1] = blend_channel(p[1], o[1], o[3]);
     p[2] = blend_channel(p[2], o[2], o[3]);
@@ -93,14 +93,15 @@ void blend_pixels(const std::uint8_t* overlay, std::uint8_t* row, std::uint32_t 
 void compose_row(const BitmapImage& base, const BitmapImage& overlay, Placement at,
                  std::uint32_t width, std::uint32_t y, std::uint8_t* row) {
   std::uint32_t from_base = y < base.height ? std::min(base.width, width) : 0;
-  copy_without_alpha(base.pixels.data() + std::uint64_t{4} * y * base.width, row, from_base);
-  std::memset(row + std::size_t{4} * from_base, 0, std::size_t{4} * (width - from_base));
+  copy_without_alpha(base.pixels.data() + std::uint64_t{bytes_per_pixel} * y * base.width, row,
+                     from_base);
+  std::memset(row + bytes_per_pixel * from_base, 0, bytes_per_pixel * (width - from_base));
   if (y < at.y || y - at.y >= overlay.height || at.x >= width) return;
   const std::uint8_t* overlay_row =
-      overlay.pixels.data() + std::uint64_t{4} * (y - at.y) * overlay.width;
+      overlay.pixels.data() + std::uint64_t{bytes_per_pixel} * (y - at.y) * overlay.width;
   auto end = static_cast<std::uint32_t>(
       std::min<std::uint64_t>(std::uint64_t{at.x} + overlay.width, width));
-  blend_pixels(overlay_row, row + std::size_t{4} * at.x, end - at.x);
+  blend_pixels(overlay_row, row + bytes_per_pixel * at.x, end - at.x);
 }
 
 // The output's header: the base's own when it is the plain 54-byte form, with size, width and
@@ -169,19 +170,16 @@ std::optional<std::string> overlay_option(std::string_view command_line) {
 }
 
 std::optional<BitmapImage> read_bitmap(Bytes file) {
-  std::optional<BitmapHeader> h = read_bitmap_header(file);
-  if (!h || h->bits != bmp_bits_per_pixel) return std::nullopt;
-  constexpr std::uint32_t most_positive = std::numeric_limits<std::int32_t>::max();
-  if (h->width > most_positive || h->height > most_positive) return std::nullopt;  // top-down
-  bool plain = h->compression == compression_none;
-  if (!plain && !(h->compression == compression_bit_fields && standard_masks(file, h->info_size))) {
+  Result<BitmapLayout> layout = read_bitmap_layout(file);
+  if (!layout || layout->header.bits != bmp_bits_per_pixel || layout->top_row_first ||
+      !standard_masks(*layout)) {
     return std::nullopt;
   }
-  std::uint64_t pixel_bytes = std::uint64_t{bytes_per_pixel} * h->width * h->height;
-  if (!fits(file, h->pixel_offset, pixel_bytes)) return std::nullopt;
-  bool plain_header =
-      plain && h->info_size == info_header_size && h->pixel_offset == bitmap_header_size;
-  return BitmapImage{h->width, h->height, file.subspan(h->pixel_offset, pixel_bytes), plain_header};
+  const BitmapHeader& h = layout->header;
+  std::uint64_t pixel_bytes = std::uint64_t{bytes_per_pixel} * h.width * h.height;
+  bool plain_header = h.compression == compression_none && h.info_size == info_header_size &&
+                      h.pixel_offset == bitmap_header_size;
+  return BitmapImage{h.width, h.height, file.subspan(h.pixel_offset, pixel_bytes), plain_header};
 }
 
 OverlayRun compose_overlay(Bytes base_file, const std::string& source_path,

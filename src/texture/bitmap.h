@@ -7,10 +7,13 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "common/bytes.h"
 #include "common/output.h"
+#include "common/result.h"
 #include "platform/platform.h"
+#include "texture/record.h"
 
 namespace kelp {
 
@@ -54,6 +57,39 @@ struct BitmapHeader {
 // or older than the 40-byte information header.
 std::optional<BitmapHeader> read_bitmap_header(Bytes file);
 constexpr std::size_t bytes_per_pixel = 4;  // blue, green, red, alpha
+
+// Reading bitmaps that editors write: 1-, 4-, 8-, 24- and 32-bit pixels, 32-bit ones also with
+// bit-field masks, headers of 40 bytes (kelp's own) or larger (V4, V5), either row order.
+constexpr std::size_t bmp_colours_used_field = 46;  // u32, 0: all 2^bits
+constexpr std::size_t colour_table_entry_size = 4;  // blue, green, red, unused
+constexpr std::uint32_t default_red_mask = 0x00FF0000;
+constexpr std::uint32_t default_green_mask = 0x0000FF00;
+constexpr std::uint32_t default_blue_mask = 0x000000FF;
+constexpr std::uint32_t default_alpha_mask = 0xFF000000;
+
+struct ColourMasks {
+  std::uint32_t red = default_red_mask, green = default_green_mask, blue = default_blue_mask;
+  std::uint32_t alpha = default_alpha_mask;  // 0: the pixels carry no alpha
+};
+
+// Where a bitmap's pixels lie; every row, and the colour table, inside the file.
+struct BitmapLayout {
+  BitmapHeader header{};
+  std::uint32_t width = 0, height = 0;  // the height without its sign
+  bool top_row_first = false;
+  ColourMasks masks;   // 32-bit pixels
+  Bytes colour_table;  // 1-, 4- and 8-bit pixels
+};
+
+// The layout of a bitmap of a kind listed above, or why it cannot be read.
+Result<BitmapLayout> read_bitmap_layout(Bytes file);
+
+// Row y of the picture (0: the top row) as the file stores it.
+Bytes bitmap_row(Bytes file, const BitmapLayout& layout, std::uint32_t y);
+
+// The picture's pixels, top row first, each channel on 0..255 (alpha as the masks give it, 0
+// without an alpha mask); refused when an index lies past the colour table.
+Result<std::vector<Colour>> bitmap_colours(Bytes file, const BitmapLayout& layout);
 
 // Byte size of a bitmap file of the given dimensions.
 constexpr std::uint64_t bitmap_file_size(std::uint64_t width, std::uint64_t height) {

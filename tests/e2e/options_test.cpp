@@ -2,7 +2,6 @@
 // raw entries, help, version and the installed files.
 #include <gtest/gtest.h>
 
-
 #include "builders.h"
 #include "files.h"
 

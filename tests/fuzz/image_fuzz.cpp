@@ -10,15 +10,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   std::uint32_t side = 1 + (data[0] & 63);
-  kelp::ImageRead read = kelp::read_image(kelp::Bytes(data + 1, size - 1), "fuzz.png", side);
-  if (!read.image == read.refusal.empty()) std::abort();
-  if (!read.image) return 0;
+  kelp::Result<kelp::Image> read =
+      kelp::read_image(kelp::Bytes(data + 1, size - 1), "fuzz.png", side);
+  if (!read == read.refusal.empty()) std::abort();
+  if (!read) return 0;
   std::vector<kelp::Colour> made;
-  if (kelp::pixels_of(*read.image, made).size() != std::size_t{side} * side) std::abort();
+  if (kelp::pixels_of(*read, made).size() != std::size_t{side} * side) std::abort();
   std::size_t colours = data[0] & 64 ? 256 : 16;
   kelp::TexturePixels current{std::vector<kelp::Colour>(colours),
                               std::vector<std::uint8_t>(std::size_t{side} * side, 0)};
-  kelp::PaletteResult result = kelp::image_to_texture(current, *read.image, data[0] & 128);
+  kelp::PaletteResult result = kelp::image_to_texture(current, *read, data[0] & 128);
   if (result.texture.palette.size() != colours) std::abort();
   for (std::uint8_t index : result.texture.indices)
     if (index >= colours) std::abort();

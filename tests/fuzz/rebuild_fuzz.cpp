@@ -16,14 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               : kelp::read_le<std::uint32_t>(container, 4 + slot).value_or(0);
   if (package) key = (key & 0xFFFF) << 16 | key >> 16;  // start, length
   kelp::ByteBuffer bytes(data[1] * 97u, data[1]);
-  kelp::Rebuilt rebuilt = package ? kelp::rebuild_package(container, {{key, bytes}})
-                                  : kelp::rebuild_archive(container, {{key, bytes}});
-  if (!rebuilt.bytes == rebuilt.refusal.empty()) std::abort();
-  if (!rebuilt.bytes) return 0;
-  kelp::WalkLimits limits = kelp::limits_for(rebuilt.bytes->size());
+  kelp::Result<kelp::Rebuilt> rebuilt = package ? kelp::rebuild_package(container, {{key, bytes}})
+                                                : kelp::rebuild_archive(container, {{key, bytes}});
+  if (!rebuilt == rebuilt.refusal.empty()) std::abort();
+  if (!rebuilt) return 0;
+  kelp::WalkLimits limits = kelp::limits_for(rebuilt->bytes.size());
   limits.max_entries = 20000;
   limits.max_decoded = std::uint64_t{64} << 20;
   kelp::walk_source(package ? kelp::ContainerKind::package : kelp::ContainerKind::archive, "fuzz",
-                    *rebuilt.bytes, {[](const kelp::Entry&) {}}, limits);
+                    rebuilt->bytes, {[](const kelp::Entry&) {}}, limits);
   return 0;
 }

@@ -56,10 +56,11 @@ bool write_tx4_bitmap(OutputFile& out, const TextureRecord& texture, WriteBuffer
   Colours colours = bitmap_colours(texture);
   // Pixel k sits in byte k / 2: the low nibble for even k, the high one for odd k. Each index
   // byte becomes the eight bytes of its two pixels at once.
-  std::array<std::uint8_t[2 * bytes_per_pixel], 256> pairs;
-  for (unsigned byte = 0; byte < 256; ++byte) {
-    std::memcpy(pairs[byte], &colours[byte & 0x0F], bytes_per_pixel);
-    std::memcpy(pairs[byte] + bytes_per_pixel, &colours[byte >> 4], bytes_per_pixel);
+  constexpr unsigned byte_values = 256;
+  std::array<std::uint8_t[2 * bytes_per_pixel], byte_values> pairs;
+  for (unsigned byte = 0; byte < byte_values; ++byte) {
+    std::memcpy(pairs[byte], &colours[byte & tx4_index_mask], bytes_per_pixel);
+    std::memcpy(pairs[byte] + bytes_per_pixel, &colours[byte >> tx4_index_bits], bytes_per_pixel);
   }
   const std::uint8_t* indices = texture.indices.data();
   std::uint32_t side = texture.side;
@@ -69,12 +70,13 @@ bool write_tx4_bitmap(OutputFile& out, const TextureRecord& texture, WriteBuffer
     if (row > 0) prefetch(in - side / 2, side / 2 + 1);
     std::uint32_t x = 0;
     if (first & 1) {  // an odd side: this row starts in a byte's high nibble
-      std::memcpy(out, &colours[*in++ >> 4], bytes_per_pixel);
+      std::memcpy(out, &colours[*in++ >> tx4_index_bits], bytes_per_pixel);
       x = 1;
     }
     for (; x + 1 < side; x += 2)
       std::memcpy(out + bytes_per_pixel * x, pairs[*in++], 2 * bytes_per_pixel);
-    if (x < side) std::memcpy(out + bytes_per_pixel * x, &colours[*in & 0x0F], bytes_per_pixel);
+    if (x < side)
+      std::memcpy(out + bytes_per_pixel * x, &colours[*in & tx4_index_mask], bytes_per_pixel);
   };
   return write_texture(out, side, expand_row, scratch);
 }
@@ -89,12 +91,16 @@ bool write_tx8_bitmap(OutputFile& out, const TextureRecord& texture, WriteBuffer
     std::uint32_t x = 0;
     if constexpr (std::endian::native == std::endian::little) {
       // Eight indices read at once, two pixels stored at once.
-      for (; x + 8 <= side; x += 8) {
+      constexpr unsigned at_once = sizeof(std::uint64_t);
+      constexpr unsigned index_bits = 8;
+      constexpr std::uint64_t index_mask = 0xFF;
+      for (; x + at_once <= side; x += at_once) {
         std::uint64_t eight;
-        std::memcpy(&eight, stored + x, 8);
-        for (unsigned k = 0; k < 8; k += 2, eight >>= 16) {
-          std::uint64_t two = colours[eight & 0xFF] | std::uint64_t{colours[(eight >> 8) & 0xFF]}
-                                                          << 32;
+        std::memcpy(&eight, stored + x, at_once);
+        for (unsigned k = 0; k < at_once; k += 2, eight >>= 2 * index_bits) {
+          std::uint64_t two = colours[eight & index_mask] |
+                              std::uint64_t{colours[(eight >> index_bits) & index_mask]}
+                                  << 8 * bytes_per_pixel;
           std::memcpy(out + bytes_per_pixel * (x + k), &two, 2 * bytes_per_pixel);
         }
       }

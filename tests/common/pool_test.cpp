@@ -2,7 +2,10 @@
 // were handed in, between the walk's own warnings, even when later jobs finish first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +46,43 @@ TEST(WorkerPool, ReportsInHandInOrderWhenLaterJobsFinishFirst) {
     EXPECT_EQ(reported, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(ran_on[0] == std::this_thread::get_id(), workers == 1);
   }
+}
+
+TEST(WorkerPool, WrapsItsRingAndCountsAThrowingJobAsFailed) {
+  for (unsigned workers : {2u, 8u}) {  // 1,000 jobs pass the ring's 128 or 256 slots
+    testing::internal::CaptureStderr();
+    std::vector<int> reported;
+    WorkerPool pool(workers);
+    for (int k = 0; k < 1000; ++k) {
+      pool.submit(
+          [k](unsigned) {
+            if (k == 500) throw std::bad_alloc();
+            return true;
+          },
+          [&, k] { reported.push_back(k); });
+    }
+    EXPECT_FALSE(pool.finish());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "kelp: not enough memory to write a file\n");
+    ASSERT_EQ(reported.size(), 1000u);
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+  }
+}
+
+TEST(WorkerPool, WaitsForTheFrontJobOnceTheWalkHoldsTooManyLines) {
+  testing::internal::CaptureStderr();
+  WorkerPool pool(2);
+  pool.submit([](unsigned) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    warn("job");
+    return true;
+  });
+  for (std::size_t line = 0; line <= max_held_lines; ++line) warn("walk");
+  pool.settle();  // the job is still running, but the walk holds one line too many
+  std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(printed.starts_with("kelp: job\nkelp: walk\n")) << printed.substr(0, 40);
+  EXPECT_EQ(printed.size(), std::string("kelp: job\n").size() +
+                                (max_held_lines + 1) * std::string("kelp: walk\n").size());
+  pool.finish();
 }
 
 }  // namespace

@@ -55,15 +55,6 @@ TEST(Blend, WorkedValues) {
     EXPECT_EQ(blend_channel(row.base, row.overlay, row.alpha), row.result)
         << row.alpha << " " << row.base << " " << row.overlay;
   }
-  // Within 0 to 128 it is the weighted mean with the fraction dropped.
-  for (unsigned alpha = 0; alpha <= 128; alpha += 16) {
-    for (unsigned base = 0; base < 256; base += 15) {
-      for (unsigned overlay = 0; overlay < 256; overlay += 17) {
-        ASSERT_EQ(blend_channel(base, overlay, alpha),
-                  (base * (128 - alpha) + overlay * alpha) / 128);
-      }
-    }
-  }
 }
 
 TEST(ReadBitmap, AcceptsPlainAndEditorBitmaps) {

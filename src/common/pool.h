@@ -4,6 +4,8 @@
 // them.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +26,11 @@ constexpr unsigned max_jobs = 64;
 // bytes it reads), few enough to stay far from the limit of open files.
 constexpr std::size_t jobs_per_worker = 64;
 constexpr std::size_t max_jobs_waiting = 256;
+// Waking a thread costs more than writing a small file. A sleeping worker is woken when no
+// worker is awake or when this many jobs wait, and a worker that runs out of jobs watches for
+// the next one this long before it sleeps.
+constexpr std::uint64_t wake_at_waiting = 16;
+constexpr std::chrono::microseconds watch_before_sleeping{20};
 // The walk's own warnings kept back behind a running job before the walk waits for it.
 constexpr std::size_t max_held_lines = 256;
 
@@ -34,9 +41,23 @@ unsigned default_jobs();
 // the file failed (warned).
 using Job = std::function<bool(unsigned worker)>;
 
-// Only the walk's thread hands jobs in and reports them. Jobs wait in a ring of slots; one mutex
-// guards which of them are handed in, taken and done, and so orders every slot's contents
-// between the walk and the worker that runs it.
+// Only the walk's thread hands jobs in and reports them; the workers take them from a ring of
+// slots without a lock and sleep only when there is nothing to do. (A queue under one mutex
+// measured 5 to 15% slower on a package of many textures.)
+//
+// The atomics meet in four pairs, each named at both ends in pool.cpp:
+//  A. publish: the walk fills a slot, then stores `handed_in` (release); a worker loads it
+//     (acquire) before it reads the slot's job.
+//  B. result: a worker fills the slot's log and `written`, then stores `done` (release); the
+//     walk loads `done` (acquire) before it reads them.
+//  C. the walk's sleep: the walk stores `awaited`, then loads `done`; a worker stores `done`,
+//     then loads `awaited`. Both sequentially consistent, so at least one sees the other: the
+//     walk does not sleep past a done job, or the worker wakes it (under `sleep_mutex`).
+//  D. the workers' sleep: a worker adds to `sleeping`, then loads `handed_in`; the walk stores
+//     `handed_in`, then loads `sleeping`. Sequentially consistent in the same way: a worker
+//     does not sleep past a job, or the walk wakes it.
+// `started` is shared by the workers alone (each taken by compare-exchange); the walk and
+// `watching` read counts only as hints for when to wake.
 class WorkerPool {
  public:
   // One worker runs each job at once on the caller's thread, as a run without a pool does.
@@ -67,20 +88,21 @@ class WorkerPool {
   bool finish();
 
  private:
-  // A slot belongs to the walk until it is handed in, then to the worker that takes it until it
-  // is done, then to the walk again.
   struct Slot {
     Job job;
     std::function<void()> reported;
     DiagnosticLog log;    // the job's own warnings
     DiagnosticLog after;  // the walk's, raised after the job was handed in
     bool written = true;
-    bool done = false;  // under `mutex`
+    std::atomic<std::uint32_t> done = 0;
   };
 
   Slot& slot(std::uint64_t ticket) { return ring[(ticket - 1) % capacity]; }
   void work(unsigned worker);
-  void run_job(Slot& job, unsigned worker);
+  bool take_job(std::uint64_t& ticket);
+  void run_job(std::uint64_t ticket, unsigned worker);
+  void watch_for_job();
+  void wake_workers(bool all);
   // Reports the finished jobs at the front, after waiting for the job `wait_for_ticket` unless
   // that is 0 or reported.
   void report(std::uint64_t wait_for_ticket);
@@ -91,13 +113,16 @@ class WorkerPool {
   std::uint64_t submitted = 0;  // the walk's own counts
   std::uint64_t reported = 0;
   bool failed = false;
-  std::mutex mutex;
-  std::uint64_t handed_in = 0;  // under `mutex`: tickets 1 to `handed_in` may be taken
-  std::uint64_t started = 0;    // under `mutex`: tickets 1 to `started` were taken
-  std::uint64_t awaited = 0;    // under `mutex`: the ticket the walk waits for, or 0
-  bool closing = false;         // under `mutex`
+  std::atomic<std::uint64_t> handed_in = 0;  // tickets 1 to `handed_in` may be taken
+  std::atomic<std::uint64_t> started = 0;    // tickets 1 to `started` were taken
+  std::atomic<std::uint64_t> awaited = 0;    // the ticket the walk sleeps on, or 0
+  std::uint32_t wake_signal = 0;             // counts wakings, under sleep_mutex
+  std::mutex sleep_mutex;                    // only for sleeping and waking
   std::condition_variable work_ready;
   std::condition_variable front_done;
+  std::atomic<unsigned> sleeping = 0;
+  std::atomic<unsigned> watching = 0;
+  std::atomic<bool> closing = false;
   std::vector<std::thread> threads;
 };
 

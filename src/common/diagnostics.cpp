@@ -47,22 +47,25 @@ bool keep(Diagnostic::Kind kind, std::string_view subject, std::string_view text
   return true;
 }
 
+// Prints "kelp: <line>" unless the run has printed max_warning_lines warnings already; what is
+// left out is counted by `reason`.
+void print_warning(const std::string& line, std::string_view reason) {
+  LeftOut& counts = left_out();
+  if (counts.printed == max_warning_lines) return count_left_out(reason);
+  ++counts.printed;
+  platform::error_line("kelp: " + line);
+}
+
 }  // namespace
 
 void warn(std::string_view subject, std::string_view message) {
   if (keep(Diagnostic::Kind::warning_about, subject, message)) return;
-  LeftOut& counts = left_out();
-  if (counts.printed == max_warning_lines) return count_left_out(message);
-  ++counts.printed;
-  platform::error_line("kelp: " + std::string(subject) + ": " + std::string(message));
+  print_warning(std::string(subject) + ": " + std::string(message), message);
 }
 
 void warn(std::string_view line) {
   if (keep(Diagnostic::Kind::warning, {}, line)) return;
-  LeftOut& counts = left_out();
-  if (counts.printed == max_warning_lines) return count_left_out(line);
-  ++counts.printed;
-  note(line);
+  print_warning(std::string(line), line);
 }
 
 void report_left_out_warnings() {
@@ -88,16 +91,12 @@ void hold_diagnostics(DiagnosticLog* log) {
 
 void print_diagnostics(const DiagnosticLog& log) {
   for (const Diagnostic& line : log) {
-    switch (line.kind) {
-      case Diagnostic::Kind::warning_about:
-        warn(line.subject, line.text);
-        break;
-      case Diagnostic::Kind::warning:
-        warn(line.text);
-        break;
-      case Diagnostic::Kind::note:
-        note(line.text);
-        break;
+    if (line.kind == Diagnostic::Kind::warning_about) {
+      warn(line.subject, line.text);
+    } else if (line.kind == Diagnostic::Kind::warning) {
+      warn(line.text);
+    } else {
+      note(line.text);
     }
   }
 }

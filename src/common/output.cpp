@@ -1,5 +1,7 @@
 #include "common/output.h"
 
+#include <new>
+
 #include <cstdio>
 
 #include "common/diagnostics.h"
@@ -63,6 +65,15 @@ OutputFile create_output_or_warn(const std::string& name, const std::string& fol
   OutputFile out = create_output_file(name, folder);
   if (!out.created) warn_not_created(out);
   return out;
+}
+
+WholeFile read_whole_file(platform::File file) {
+  WholeFile whole{{}, {}, platform::file_size(file), 0};
+  whole.buffer = platform::allocate_pages(whole.size);
+  if (!whole.buffer) throw std::bad_alloc();
+  std::size_t got = platform::read_whole(file, {whole.buffer.get(), whole.size}, whole.error);
+  whole.bytes = Bytes(whole.buffer.get(), got);
+  return whole;
 }
 
 }  // namespace kelp

@@ -50,4 +50,14 @@ void write_output(OutputFile& out, Bytes bytes);
 // standard error. Returns true when the file is complete.
 bool finish_output(OutputFile& out);
 
+// A file read whole into zero pages (see platform::allocate_pages). Throws bad_alloc when the
+// memory cannot be had.
+struct WholeFile {
+  platform::PageBlock buffer;
+  Bytes bytes;             // what was read
+  std::uint64_t size = 0;  // what the file's size said
+  int error = 0;           // why the read stopped early, if a read failed
+};
+WholeFile read_whole_file(platform::File file);
+
 }  // namespace kelp

@@ -1,5 +1,8 @@
-// How kelp's functions fail: a value, or a refusal that says why in words fit for a warning.
-// Callers name the subject (the entry, the file) when they print it.
+// How kelp's functions fail. A function whose caller decides what a failure means returns a
+// Result: a value, or a refusal that says why in words fit for a warning, the subject (the
+// entry, the container) left for the caller to name. A function that reports its own failure on
+// standard error returns only whether it succeeded (bool). Exit codes are the named constants of
+// common/exit_codes.h.
 #pragma once
 
 #include <optional>

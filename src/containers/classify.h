@@ -19,7 +19,7 @@ constexpr std::uint32_t tag_mot = 0x544F4D;  // "MOT"
 constexpr std::size_t classification_size = 8;
 
 // What an entry is; damaged entries are those the walk skips with a warning.
-enum class EntryKind { tx4, tx8, mot, package, archive, other, damaged };
+enum class EntryKind { tx4, tx8, mot, package, archive, other, damaged };  // listing names them
 
 // Whether the walker asking can take nested compressed archives: packages can, archives cannot.
 enum class ArchiveRule { applies, ignored };

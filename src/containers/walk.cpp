@@ -120,22 +120,15 @@ void visit_entry(Walk& walk, Entry entry, ArchiveRule rule) {
                           "entry lies past the end of its container; skipped");
   }
   entry.kind = classify_entry(entry.bytes, rule);
-  switch (entry.kind) {
-    case EntryKind::tx4:
-    case EntryKind::tx8:
-      return visit_texture(walk, entry);
-    case EntryKind::package:
-    case EntryKind::archive:
-      return visit_container(walk, entry);
-    case EntryKind::mot:
-    case EntryKind::other:
-      if (walk.limits.charge_raw && !charge_output(walk, entry.name, raw_bytes(entry).size()))
-        return;
-      walk.handler.entry(entry);
-      return;
-    case EntryKind::damaged:
-      return;
+  if (entry.kind == EntryKind::tx4 || entry.kind == EntryKind::tx8) {
+    return visit_texture(walk, entry);
   }
+  if (entry.kind == EntryKind::package || entry.kind == EntryKind::archive) {
+    return visit_container(walk, entry);
+  }
+  // A MOT record or an unrecognised entry.
+  if (walk.limits.charge_raw && !charge_output(walk, entry.name, raw_bytes(entry).size())) return;
+  walk.handler.entry(entry);
 }
 
 void report_damaged(Walk& walk, Entry entry, const std::string& why) {

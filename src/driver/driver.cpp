@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/diagnostics.h"
+#include "common/output.h"
 #include "common/path.h"
 #include "driver/help.h"
 #include "driver/options.h"
@@ -27,23 +28,14 @@ void print(std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-struct Source {
-  platform::PageBlock buffer;
-  Bytes bytes;
-  bool complete = true;
-};
-
-Source read_source(platform::File file, const std::string& path) {
-  std::uint64_t size = platform::file_size(file);
-  Source source{platform::allocate_pages(size), {}, true};
-  if (!source.buffer) throw std::bad_alloc();
-  int error = 0;
-  std::size_t got = platform::read_whole(file, {source.buffer.get(), size}, error);
-  source.bytes = Bytes(source.buffer.get(), got);
-  if (got < size) {
-    std::string why = error != 0 ? platform::describe_error(error) : "the file ended early";
-    warn(path, "read " + std::to_string(got) + " of " + std::to_string(size) + " bytes: " + why);
-    source.complete = false;
+// Reads the source whole; a warning names it when it could not be read whole.
+WholeFile read_source(platform::File file, const std::string& path) {
+  WholeFile source = read_whole_file(file);
+  if (source.bytes.size() < source.size) {
+    std::string why =
+        source.error != 0 ? platform::describe_error(source.error) : "the file ended early";
+    warn(path, "read " + std::to_string(source.bytes.size()) + " of " +
+                   std::to_string(source.size) + " bytes: " + why);
   }
   return source;
 }
@@ -64,7 +56,7 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
   PathParts parts = split_path(path, code_page);
   std::string extension = ascii_lower(parts.extension);
   if (extension != ".img" && extension != ".dat" && extension != ".bmp") return exit_success;
-  Source source = read_source(file, path);
+  WholeFile source = read_source(file, path);
   int exit_code = exit_success;
   if (extension == ".bmp") {
     if (!prepare_output_folder(options.output_folder)) return exit_incomplete;
@@ -88,7 +80,8 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
       exit_code = import_source(request, source.bytes);
     }
   }
-  return !source.complete && exit_code == exit_success ? exit_incomplete : exit_code;
+  bool complete = source.bytes.size() == source.size;
+  return !complete && exit_code == exit_success ? exit_incomplete : exit_code;
 }
 
 int run(int argc, const char* const* argv, CodePage code_page) {

@@ -35,11 +35,8 @@ constexpr std::size_t png_cache_limit = std::size_t{4} << 20;
 using Png = std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)>;
 
 bool is_png(Bytes file) {
-  if (!fits(file, 0, sizeof png_signature)) return false;
-  for (std::size_t i = 0; i < sizeof png_signature; ++i) {
-    if (file[i] != png_signature[i]) return false;
-  }
-  return true;
+  return fits(file, 0, sizeof png_signature) &&
+         std::equal(std::begin(png_signature), std::end(png_signature), file.begin());
 }
 
 // Sets `raw` when the file says its alpha is the record's own (0..128), not scaled to 0..255.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/diagnostics.h"
+#include "common/exit_codes.h"
 #include "common/output.h"
 #include "common/pool.h"
 #include "containers/lzss.h"
@@ -115,15 +116,6 @@ void add_change(ImportRun& run, Frame& frame, std::uint64_t key, ByteBuffer byte
   frame.changed_by.push_back(file);
 }
 
-// The entry's own bytes: its sectors in a package; in an archive its decoded bytes, or as many
-// of the zeros after them as `reach` needs.
-std::optional<Bytes> entry_bytes(const Entry& entry, std::uint64_t reach) {
-  std::uint64_t size = *entry.size;
-  if (entry.container == ContainerKind::archive) size = std::max(size, reach);
-  if (size > entry.bytes.size() || reach > size) return std::nullopt;
-  return entry.bytes.first(static_cast<std::size_t>(size));
-}
-
 std::string texture_file(ImportRun& run, const Entry& entry) {
   std::string png = entry.name + std::string(png_extension);
   std::string bmp = entry.name + std::string(bmp_extension);
@@ -132,17 +124,22 @@ std::string texture_file(ImportRun& run, const Entry& entry) {
   return has_png ? png : has_bmp ? bmp : "";
 }
 
-// Why the record cannot take an image, or nothing.
-std::string record_problem(const Entry& entry, std::uint64_t& reach) {
+// The record's own bytes (in an archive, as many of the zeros after the decoded bytes as its
+// palette and indices reach), or why an image cannot go into it.
+Result<Bytes> record_bytes(const Entry& entry) {
   const TextureRecord& t = entry.texture;
   std::uint64_t palette_end = std::uint64_t{t.palette_offset} + t.palette.size();
   std::uint64_t indices_end = std::uint64_t{t.indices_offset} + t.indices.size();
-  reach = std::max(palette_end, indices_end);
-  if (t.side == 0) return "the texture is empty (side 0)";
+  if (t.side == 0) return Refusal{"the texture is empty (side 0)"};
   if (t.palette_offset < indices_end && t.indices_offset < palette_end) {
-    return "the texture's palette and index data overlap";
+    return Refusal{"the texture's palette and index data overlap"};
   }
-  return "";
+  std::uint64_t reach = std::max(palette_end, indices_end), size = *entry.size;
+  if (entry.container == ContainerKind::archive) size = std::max(size, reach);
+  if (size > entry.bytes.size() || reach > size) {
+    return Refusal{"the texture lies partly outside its entry"};
+  }
+  return entry.bytes.first(static_cast<std::size_t>(size));
 }
 
 // What reading one texture's image makes, on a worker: the record's new bytes when they
@@ -198,13 +195,8 @@ void import_texture(ImportRun& run, const Entry& entry) {
     ++run.counts.unchanged;
     return;
   }
-  std::uint64_t reach = 0;
-  std::string problem = record_problem(entry, reach);
-  std::optional<Bytes> record = entry_bytes(entry, reach);
-  if (!problem.empty() || !record) {
-    return refuse(run, file,
-                  problem.empty() ? "the texture lies partly outside its entry" : problem);
-  }
+  Result<Bytes> record = record_bytes(entry);
+  if (!record) return refuse(run, file, record.refusal);
   auto result = std::make_shared<TextureImport>();
   *result = {file, run.frames.size() - 1, entry_key(entry), {}, 0, {}};
   run.pool.submit(
@@ -345,18 +337,18 @@ int import_source(const ImportRequest& request, Bytes source) {
   }
   if (run.refused > 0 || (!unchanged && !rebuilt)) {
     note("nothing was written");
-    return 1;
+    return exit_incomplete;
   }
   if (moved > 0) {
-    note("warning: " + counted(moved, "entry", "entries") + " of " + request.output_name +
+    warn("warning: " + counted(moved, "entry", "entries") + " of " + request.output_name +
          " moved; a game that reads them at fixed offsets will not find them");
   }
   OutputFile out = create_output_or_warn(request.output_name, request.output_folder);
-  if (!out.created) return 1;
+  if (!out.created) return exit_incomplete;
   write_output(out, unchanged ? source : Bytes(*rebuilt));
-  if (!finish_output(out)) return 1;
+  if (!finish_output(out)) return exit_incomplete;
   note(summary(run.counts, out.name));
-  return 0;
+  return exit_success;
 }
 
 }  // namespace kelp

@@ -122,24 +122,6 @@ std::array<std::uint8_t, bitmap_header_size> composed_header(Bytes base_file,
   return header;
 }
 
-struct OverlayFile {
-  platform::PageBlock buffer;
-  Bytes bytes;
-};
-
-std::optional<OverlayFile> read_overlay(const std::string& path) {
-  std::optional<platform::File> file = platform::open_unshared(path);
-  if (!file) return std::nullopt;
-  std::uint64_t size = platform::file_size(*file);
-  OverlayFile overlay{platform::allocate_pages(size), {}};
-  if (!overlay.buffer) throw std::bad_alloc();
-  int error = 0;
-  std::size_t got = platform::read_whole(*file, {overlay.buffer.get(), size}, error);
-  platform::close_file(*file);
-  overlay.bytes = Bytes(overlay.buffer.get(), got);
-  return overlay;
-}
-
 }  // namespace
 
 std::optional<std::int32_t> offset_option(std::string_view command_line, std::string_view option) {
@@ -195,17 +177,19 @@ OverlayRun compose_overlay(Bytes base_file, const std::string& source_path,
   if (overlay_parts.extension != ".bmp" && overlay_parts.extension != ".BMP") {
     return {exit_error, error_no_overlay};
   }
-  std::optional<OverlayFile> overlay_file = read_overlay(*overlay_path);
-  if (!overlay_file) return {exit_error, error_overlay_open};
+  std::optional<platform::File> opened = platform::open_unshared(*overlay_path);
+  if (!opened) return {exit_error, error_overlay_open};
+  WholeFile overlay_file = read_whole_file(*opened);
+  platform::close_file(*opened);
   std::optional<BitmapImage> base = read_bitmap(base_file);
   if (!base) return {exit_error, error_base_unusable};
-  std::optional<BitmapImage> overlay = read_bitmap(overlay_file->bytes);
+  std::optional<BitmapImage> overlay = read_bitmap(overlay_file.bytes);
   if (!overlay) return {exit_error, error_overlay_unusable};
   std::uint32_t width = std::max(base->width, overlay->width);
   std::uint32_t height = std::max(base->height, overlay->height);
   std::uint64_t output_size = bitmap_file_size(width, height);
   if (output_size > std::numeric_limits<std::uint32_t>::max() ||
-      output_size > output_budget(base_file.size() + overlay_file->bytes.size())) {
+      output_size > output_budget(base_file.size() + overlay_file.bytes.size())) {
     return {exit_error, error_composed_size};
   }
   WriteBuffer scratch;

@@ -10,24 +10,12 @@ namespace kelp {
 
 namespace {
 
+// In the order of EntryKind.
+constexpr std::string_view kind_names[] = {"TX4",     "TX8",   "MOT",    "package",
+                                           "archive", "other", "damaged"};
+
 std::string_view kind_name(EntryKind kind) {
-  switch (kind) {
-    case EntryKind::tx4:
-      return "TX4";
-    case EntryKind::tx8:
-      return "TX8";
-    case EntryKind::mot:
-      return "MOT";
-    case EntryKind::package:
-      return "package";
-    case EntryKind::archive:
-      return "archive";
-    case EntryKind::other:
-      return "other";
-    case EntryKind::damaged:
-      break;
-  }
-  return "damaged";
+  return kind_names[static_cast<std::size_t>(kind)];
 }
 
 bool is_texture(const Entry& entry) {

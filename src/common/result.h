@@ -22,9 +22,7 @@ struct Result {
 
   explicit operator bool() const { return value.has_value(); }
   T& operator*() { return *value; }
-  const T& operator*() const { return *value; }
   T* operator->() { return &*value; }
-  const T* operator->() const { return &*value; }
 
   std::optional<T> value;
   std::string refusal;  // why there is no value

@@ -13,8 +13,8 @@ bool archive_signature(std::uint32_t w0, std::uint32_t w1) {
 }
 
 EntryKind classify_entry(Bytes head, ArchiveRule rule) {
-  std::uint32_t w0 = read_le<std::uint32_t>(head, 0).value_or(0);
-  std::uint32_t w1 = read_le<std::uint32_t>(head, 4).value_or(0);
+  std::uint32_t w0 = read_le<std::uint32_t>(head, classification_w0_field).value_or(0);
+  std::uint32_t w1 = read_le<std::uint32_t>(head, classification_w1_field).value_or(0);
   switch (w0 & tag_mask) {
     case tag_tx4:
       return EntryKind::tx4;

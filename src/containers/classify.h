@@ -16,6 +16,8 @@ constexpr std::uint32_t tag_tx8 = 0x385854;  // "TX8"
 constexpr std::uint32_t tag_mot = 0x544F4D;  // "MOT"
 
 // Classification reads two words (or three halves) at an entry's start.
+constexpr std::size_t classification_w0_field = 0;  // u32: the tag; an archive's entry count
+constexpr std::size_t classification_w1_field = 4;  // u32: an archive's first offset
 constexpr std::size_t classification_size = 8;
 
 // What an entry is; damaged entries are those the walk skips with a warning.

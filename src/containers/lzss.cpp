@@ -54,7 +54,7 @@ void copy_reference(std::uint8_t* out, std::size_t distance, std::size_t length)
 }
 
 // A group is a flag byte and up to eight tokens: at most 17 coded bytes and 144 output bytes.
-constexpr std::size_t max_group_input = 1 + tokens_per_flag * 2;
+constexpr std::size_t max_group_input = 1 + tokens_per_flag * reference_size;
 constexpr std::size_t max_group_output = tokens_per_flag * lzss_max_match;
 
 struct Decoder {
@@ -81,13 +81,13 @@ void decode_group(Decoder& d) {
       *d.out++ = *d.in++;
       continue;
     }
-    if (checked && d.in_end - d.in < 2) {
+    if (checked && d.in_end - d.in < static_cast<std::ptrdiff_t>(reference_size)) {
       d.in = d.in_end;  // a reference cut short by the end of the data is dropped
       return;
     }
-    std::size_t slot = d.in[0] | std::size_t{d.in[1] & 0xF0u} << 4;
-    std::size_t length = (d.in[1] & 0x0Fu) + lzss_min_match;
-    d.in += 2;
+    std::size_t slot = d.in[0] | std::size_t{d.in[1]} >> length_bits << slot_low_bits;
+    std::size_t length = (d.in[1] & length_mask) + lzss_min_match;
+    d.in += reference_size;
     if (checked) length = std::min<std::size_t>(length, d.limit - d.out);
     copy_reference<!checked>(d.out, reference_distance(d.out - d.start, slot), length);
     d.out += length;
@@ -179,7 +179,8 @@ std::vector<std::uint8_t> lzss_encode(Bytes input) {
     if (length >= lzss_min_match) {
       std::size_t slot = reference_slot(at - lzss_window, distance);
       coded.push_back(static_cast<std::uint8_t>(slot));
-      coded.push_back(static_cast<std::uint8_t>((slot >> 8) << 4 | (length - lzss_min_match)));
+      coded.push_back(static_cast<std::uint8_t>((slot >> slot_low_bits) << length_bits |
+                                                (length - lzss_min_match)));
     } else {
       length = 1;
       coded[flag_at] |= static_cast<std::uint8_t>(1u << tokens);

@@ -19,6 +19,11 @@ constexpr std::size_t lzss_first_slot = 0xFEE;  // output position 0 belongs to 
 constexpr std::size_t lzss_min_match = 3;
 constexpr std::size_t lzss_max_match = 18;
 constexpr std::size_t tokens_per_flag = 8;
+// A reference is two bytes: the slot's low 8 bits, then its high 4 bits over the length less 3.
+constexpr std::size_t reference_size = 2;
+constexpr unsigned length_bits = 4;
+constexpr unsigned slot_low_bits = 8;
+constexpr std::uint8_t length_mask = 0x0F;
 
 // Decoded entries are at most 32 MiB.
 constexpr std::size_t max_decoded_size = 0x2000000;

@@ -32,6 +32,8 @@ constexpr std::uint8_t png_signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A,
 constexpr std::size_t png_chunk_limit = std::size_t{1} << 20;
 constexpr std::size_t png_cache_limit = std::size_t{4} << 20;
 
+constexpr std::size_t rgba_size = 4;  // red, green, blue, alpha: a decoded pixel
+
 using Png = std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)>;
 
 bool is_png(Bytes file) {
@@ -93,7 +95,8 @@ Result<Image> decode_indexed_png(spng_ctx* png, const std::string& name, Image i
   }
   for (std::uint32_t i = 0; i < plte.n_entries; ++i) {
     const spng_plte_entry& entry = plte.entries[i];
-    std::uint8_t alpha = png_alpha(i < trns.n_type3_entries ? trns.type3_alpha[i] : 255, raw_alpha);
+    std::uint8_t alpha =
+        png_alpha(i < trns.n_type3_entries ? trns.type3_alpha[i] : file_opaque, raw_alpha);
     image.palette.push_back({entry.red, entry.green, entry.blue, alpha});
   }
   image.indices = unpack_indices(rows, image.side, bits);
@@ -108,13 +111,13 @@ Result<Image> decode_indexed_png(spng_ctx* png, const std::string& name, Image i
 
 Result<Image> decode_png_colours(spng_ctx* png, const std::string& name, Image image,
                                  bool raw_alpha) {
-  std::vector<std::uint8_t> rgba(std::size_t{4} * image.side * image.side);
+  std::vector<std::uint8_t> rgba(rgba_size * image.side * image.side);
   if (int error =
           spng_decode_image(png, rgba.data(), rgba.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS)) {
     return refuse(name, spng_strerror(error));
   }
-  image.pixels.reserve(rgba.size() / 4);
-  for (std::size_t at = 0; at < rgba.size(); at += 4) {
+  image.pixels.reserve(rgba.size() / rgba_size);
+  for (std::size_t at = 0; at < rgba.size(); at += rgba_size) {
     image.pixels.push_back(
         {rgba[at], rgba[at + 1], rgba[at + 2], png_alpha(rgba[at + 3], raw_alpha)});
   }

@@ -17,6 +17,7 @@
 #include "import/palette.h"
 #include "import/rebuild.h"
 #include "platform/platform.h"
+#include "texture/bitmap.h"
 
 namespace kelp {
 
@@ -157,7 +158,7 @@ void read_texture_image(const ImportRequest& request, Bytes record, const Textur
                         TextureImport& result) {
   std::uint64_t side = texture.side;
   std::optional<ByteBuffer> bytes =
-      read_input(request, result.file, side * side * 4 + image_slack, result.refused);
+      read_input(request, result.file, side * side * bytes_per_pixel + image_slack, result.refused);
   if (!bytes) return;
   Result<Image> image = read_image(*bytes, result.file, texture.side);
   if (!image) {

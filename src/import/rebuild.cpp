@@ -15,16 +15,12 @@ std::uint64_t key(const PackageSlot& slot) {
   return package_key(slot.start, slot.length);
 }
 
-ByteBuffer padded_to_sectors(const ByteBuffer& bytes) {
-  ByteBuffer padded = bytes;
-  padded.resize((bytes.size() + sector_size - 1) / sector_size * sector_size, 0);
-  return padded;
-}
-
+// The changes by key; package entries padded to whole sectors.
 std::map<std::uint64_t, ByteBuffer> by_key(const std::vector<EntryChange>& changes, bool pad) {
   std::map<std::uint64_t, ByteBuffer> map;
   for (const EntryChange& change : changes) {
-    map[change.key] = pad ? padded_to_sectors(change.bytes) : change.bytes;
+    ByteBuffer& bytes = map[change.key] = change.bytes;
+    if (pad) bytes.resize((bytes.size() + sector_size - 1) / sector_size * sector_size, 0);
   }
   return map;
 }

@@ -6,6 +6,11 @@
 
 namespace kelp {
 
+// Lead-byte ranges (constants at namespace scope are the file's own).
+constexpr unsigned char sjis_first_lead = 0x81, sjis_last_low_lead = 0x9F;
+constexpr unsigned char sjis_first_high_lead = 0xE0, sjis_last_lead = 0xFC;
+constexpr unsigned char dbcs_first_lead = 0x81, dbcs_last_lead = 0xFE;
+
 std::string ascii_lower(std::string_view text) {
   std::string lowered{text};
   for (char& c : lowered) {
@@ -17,9 +22,10 @@ std::string ascii_lower(std::string_view text) {
 bool is_lead_byte(unsigned char c, CodePage code_page) {
   switch (code_page) {
     case CodePage::shift_jis:
-      return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+      return (c >= sjis_first_lead && c <= sjis_last_low_lead) ||
+             (c >= sjis_first_high_lead && c <= sjis_last_lead);
     case CodePage::double_byte:
-      return c >= 0x81 && c <= 0xFE;
+      return c >= dbcs_first_lead && c <= dbcs_last_lead;
     case CodePage::single_byte:
       break;
   }

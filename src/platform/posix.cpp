@@ -34,8 +34,9 @@ void prepare_process() {
   std::signal(SIGXFSZ, SIG_IGN);
   // Blocks of a few MiB (a PNG's deflate state and rows, one per file) stay on the heap for
   // the next file: mapped afresh, every page of them would be faulted in and cleared again.
-  ::mallopt(M_MMAP_THRESHOLD, 64 << 20);
-  ::mallopt(M_TRIM_THRESHOLD, 128 << 20);
+  constexpr int mapped_from = 64 << 20, trimmed_from = 128 << 20;
+  ::mallopt(M_MMAP_THRESHOLD, mapped_from);
+  ::mallopt(M_TRIM_THRESHOLD, trimmed_from);
 }
 
 std::optional<File> open_unshared(const std::string& path) {

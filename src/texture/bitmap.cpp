@@ -96,8 +96,9 @@ std::optional<std::string> unsupported(const BitmapHeader& header) {
   }
   bool colours = header.bits == bmp_bits_per_pixel &&
                  (header.compression == compression_none || has_bit_fields(header));
-  bool others = (header.bits == 24 || header.bits == 8 || header.bits == 4 || header.bits == 1) &&
-                header.compression == compression_none;
+  bool indexed = std::find(std::begin(bmp_index_bits), std::end(bmp_index_bits), header.bits) !=
+                 std::end(bmp_index_bits);
+  bool others = (header.bits == bmp_rgb_bits || indexed) && header.compression == compression_none;
   if (colours || others) return std::nullopt;
   return std::to_string(header.bits) + "-bit bitmaps with compression " +
          std::to_string(header.compression) + " are not supported";
@@ -145,7 +146,7 @@ Result<BitmapLayout> read_bitmap_layout(Bytes file) {
     return layout;
   }
   layout.masks.alpha = 0;
-  if (header->bits == 24) return layout;
+  if (header->bits == bmp_rgb_bits) return layout;
   Result<Bytes> table = colour_table(file, *header);
   if (!table) return Refusal{table.refusal};
   layout.colour_table = *table;
@@ -171,7 +172,7 @@ Result<std::vector<Colour>> bitmap_colours(Bytes file, const BitmapLayout& layou
         std::uint32_t p = *read_le<std::uint32_t>(row, std::size_t{bytes_per_pixel} * x);
         pixels.push_back(
             {masked(p, m.red), masked(p, m.green), masked(p, m.blue), masked(p, m.alpha)});
-      } else if (layout.header.bits == 24) {
+      } else if (layout.header.bits == bmp_rgb_bits) {
         const std::uint8_t* bgr = row.data() + rgb_size * x;
         pixels.push_back({bgr[2], bgr[1], bgr[0], 0});
       } else {

@@ -60,8 +60,10 @@ constexpr std::size_t bytes_per_pixel = 4;  // blue, green, red, alpha
 
 // Reading bitmaps that editors write: 1-, 4-, 8-, 24- and 32-bit pixels, 32-bit ones also with
 // bit-field masks, headers of 40 bytes (kelp's own) or larger (V4, V5), either row order.
-constexpr std::size_t bmp_colours_used_field = 46;  // u32, 0: all 2^bits
-constexpr std::size_t colour_table_entry_size = 4;  // blue, green, red, unused
+constexpr std::size_t bmp_colours_used_field = 46;     // u32, 0: all 2^bits
+constexpr std::size_t colour_table_entry_size = 4;     // blue, green, red, unused
+constexpr std::uint16_t bmp_rgb_bits = 24;             // blue, green, red
+constexpr std::uint16_t bmp_index_bits[] = {8, 4, 1};  // into the colour table
 constexpr std::uint32_t default_red_mask = 0x00FF0000;
 constexpr std::uint32_t default_green_mask = 0x0000FF00;
 constexpr std::uint32_t default_blue_mask = 0x000000FF;

@@ -92,14 +92,13 @@ bool write_tx8_bitmap(OutputFile& out, const TextureRecord& texture, WriteBuffer
     if constexpr (std::endian::native == std::endian::little) {
       // Eight indices read at once, two pixels stored at once.
       constexpr unsigned at_once = sizeof(std::uint64_t);
-      constexpr unsigned index_bits = 8;
       constexpr std::uint64_t index_mask = 0xFF;
       for (; x + at_once <= side; x += at_once) {
         std::uint64_t eight;
         std::memcpy(&eight, stored + x, at_once);
-        for (unsigned k = 0; k < at_once; k += 2, eight >>= 2 * index_bits) {
+        for (unsigned k = 0; k < at_once; k += 2, eight >>= 2 * tx8_index_bits) {
           std::uint64_t two = colours[eight & index_mask] |
-                              std::uint64_t{colours[(eight >> index_bits) & index_mask]}
+                              std::uint64_t{colours[(eight >> tx8_index_bits) & index_mask]}
                                   << 8 * bytes_per_pixel;
           std::memcpy(out + bytes_per_pixel * (x + k), &two, 2 * bytes_per_pixel);
         }

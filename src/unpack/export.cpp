@@ -31,16 +31,6 @@ bool keep_for_job(const Entry& entry, std::array<Bytes*, count> parts,
   return true;
 }
 
-void note_reader(Export& job, const WorkBuffer* holder, std::uint64_t ticket) {
-  auto known = std::find_if(job.readers.begin(), job.readers.end(),
-                            [&](const auto& reader) { return reader.first == holder; });
-  if (known == job.readers.end()) {
-    job.readers.emplace_back(holder, ticket);
-  } else {
-    known->second = ticket;
-  }
-}
-
 bool write_png_file(OutputFile& out, const std::string& entry_name, const TextureRecord& texture,
                     std::vector<std::uint8_t>& png) {
   bool encoded = false;
@@ -85,7 +75,7 @@ void hand_in(Export& job, const Entry& entry, bool copied, const OutputFile& out
     platform::remove_file(out.name);
     throw;
   }
-  if (entry.holder != nullptr && !copied) note_reader(job, entry.holder, ticket);
+  if (entry.holder != nullptr && !copied) job.readers[entry.holder] = ticket;
 }
 
 void export_texture(Export& job, const Entry& entry) {
@@ -138,9 +128,8 @@ void export_entry(Export& job, const Entry& entry) {
 
 // Before the walk decodes into a work buffer again, the jobs that read it must be done.
 void wait_for_readers(Export& job, const WorkBuffer& work) {
-  for (const auto& [buffer, ticket] : job.readers) {
-    if (buffer == &work) job.pool.wait_for(ticket);
-  }
+  auto reader = job.readers.find(&work);
+  if (reader != job.readers.end()) job.pool.wait_for(reader->second);
 }
 
 }  // namespace

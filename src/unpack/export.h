@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "common/pool.h"
@@ -32,7 +32,7 @@ struct Export {
   bool png = false;  // textures as indexed PNGs instead of bitmaps
   std::vector<WorkerBuffers> buffers{};
   // The ticket of the last job that reads each work buffer.
-  std::vector<std::pair<const WorkBuffer*, std::uint64_t>> readers{};
+  std::map<const WorkBuffer*, std::uint64_t> readers{};
   bool failed = false;  // some file could not be created (named on standard error)
   WorkerPool pool;      // last, so that its workers are done before the buffers go
 };

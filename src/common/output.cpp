@@ -18,10 +18,6 @@ std::string clash_candidate(const std::string& name, std::uint32_t number) {
   return name.substr(0, insert_at) + suffix + name.substr(insert_at);
 }
 
-std::string in_folder(const std::string& folder, const std::string& name) {
-  return folder.empty() ? name : folder + "/" + name;
-}
-
 OutputFile try_create(const std::string& path, platform::CreateStatus& status) {
   platform::Creation made = platform::create_new_file(path);
   status = made.status;
@@ -29,6 +25,32 @@ OutputFile try_create(const std::string& path, platform::CreateStatus& status) {
 }
 
 }  // namespace
+
+std::string in_folder(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : folder + "/" + name;
+}
+
+std::string free_output_name(const std::string& name, const std::string& folder) {
+  std::string path = in_folder(folder, name);
+  for (std::uint32_t number = 1; platform::path_exists(path) && number <= last_clash_number;
+       ++number) {
+    path = in_folder(folder, clash_candidate(name, number));
+  }
+  return path;
+}
+
+bool make_output_folder(const std::string& folder) {
+  if (folder.empty() || platform::is_directory(folder)) return true;
+  int error = platform::make_directory(folder);
+  if (error == 0) return true;
+  warn(folder, "cannot create the folder: " + platform::describe_error(error));
+  return false;
+}
+
+void print_line(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+}
 
 OutputFile create_output_file(const std::string& name, const std::string& folder) {
   if (name.size() > max_output_name)

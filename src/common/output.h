@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/bytes.h"
 #include "platform/platform.h"
@@ -42,6 +43,18 @@ OutputFile create_output_or_warn(const std::string& name, const std::string& fol
 
 // The warning for a file that could not be created.
 void warn_not_created(const OutputFile& out);
+
+// `name` in `folder` (empty: the current folder).
+std::string in_folder(const std::string& folder, const std::string& name);
+
+// The path create_output_file would create now, without creating it.
+std::string free_output_name(const std::string& name, const std::string& folder);
+
+// Creates the output folder when it is missing; false, with a warning, when it cannot be.
+bool make_output_folder(const std::string& folder);
+
+// Prints a line of data on standard output.
+void print_line(std::string_view line);
 
 // Appends bytes to the file; after the first failure further writes are dropped.
 void write_output(OutputFile& out, Bytes bytes);

@@ -40,15 +40,6 @@ WholeFile read_source(platform::File file, const std::string& path) {
   return source;
 }
 
-// Creates the output folder when it is missing; false, with a warning, when it cannot be.
-bool prepare_output_folder(const std::string& folder) {
-  if (folder.empty() || platform::is_directory(folder)) return true;
-  int error = platform::make_directory(folder);
-  if (error == 0) return true;
-  warn(folder, "cannot create the folder: " + platform::describe_error(error));
-  return false;
-}
-
 // Reads the source and runs the job its extension names; the exit code.
 int convert_source(platform::File file, int argc, const char* const* argv, const Options& options,
                    CodePage code_page) {
@@ -59,7 +50,7 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
   WholeFile source = read_source(file, path);
   int exit_code = exit_success;
   if (extension == ".bmp") {
-    if (!prepare_output_folder(options.output_folder)) return exit_incomplete;
+    if (!make_output_folder(options.output_folder)) return exit_incomplete;
     OverlayRun run = compose_overlay(source.bytes, path,
                                      platform::overlay_search_text(argc, argv, options.roles),
                                      code_page, options.output_folder);
@@ -67,16 +58,17 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
     exit_code = run.exit_code;
   } else {
     ContainerKind kind = extension == ".img" ? ContainerKind::package : ContainerKind::archive;
-    if (!options.list && !prepare_output_folder(options.output_folder)) {
+    bool writes = !options.list && options.import_folder.empty();
+    if (writes && !make_output_folder(options.output_folder)) {
       exit_code = exit_incomplete;
     } else if (options.import_folder.empty()) {
       UnpackRequest request{options.output_folder, options.list, options.json,
                             options.raw,           options.png,  options.jobs};
       exit_code = unpack_source(request, kind, parts.name, source.bytes);
     } else {
-      ImportRequest request{options.import_folder, parts.name, parts.name + parts.extension,
-                            options.output_folder, kind,       options.dither,
-                            options.jobs};
+      ImportRequest request{options.import_folder, parts.name,   parts.name + parts.extension,
+                            options.output_folder, kind,         options.dither,
+                            options.jobs,          options.list, options.json};
       exit_code = import_source(request, source.bytes);
     }
   }

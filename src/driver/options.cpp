@@ -95,10 +95,7 @@ std::string check_output_folder(const std::string& folder, CodePage code_page) {
 }
 
 std::string check_import(const Options& options, const std::string& extension) {
-  for (auto [given, name] : {std::pair{options.png, "--png"},
-                             {options.list && !options.json, "--list"},
-                             {options.json, "--json"},
-                             {options.raw, "--raw"}}) {
+  for (auto [given, name] : {std::pair{options.png, "--png"}, {options.raw, "--raw"}}) {
     if (given) return std::string("--import and ") + name + " cannot be combined";
   }
   if (!platform::is_directory(options.import_folder)) {

@@ -14,7 +14,7 @@ namespace kelp {
 namespace {
 
 Result<Image> refuse(const std::string& name, const std::string& reason) {
-  return Refusal{name + ": " + reason};
+  return Refusal{name + " " + reason};
 }
 
 Result<Image> refuse_size(const std::string& name, std::int64_t width, std::int64_t height,
@@ -41,24 +41,37 @@ bool is_png(Bytes file) {
          std::equal(std::begin(png_signature), std::end(png_signature), file.begin());
 }
 
-// Sets `raw` when the file says its alpha is the record's own (0..128), not scaled to 0..255.
-// The library's error when its text chunks cannot be read (over the chunk limits), or 0.
-int read_alpha_text(spng_ctx* png, bool& raw) {
-  raw = false;
+// Why libspng refused the file, in words.
+std::string png_refusal(int error) {
+  std::string library = spng_strerror(error);
+  switch (error) {
+    case SPNG_IO_EOF:
+    case SPNG_EOF:
+    case SPNG_EIDAT_TOO_SHORT:
+      return "is cut short";
+    case SPNG_ECHUNK_CRC:
+      return "is damaged (its CRC does not match)";
+    case SPNG_ECHUNK_LIMITS:
+      return "holds chunks larger than kelp reads (" + library + ")";
+    default:
+      return "is damaged (" + library + ")";
+  }
+}
+
+// The text of the file's kelp:alpha chunk, or the library's error when its text chunks cannot
+// be read (over the chunk limits).
+int read_alpha_text(spng_ctx* png, std::string& alpha_text) {
   std::uint32_t count = 0;
   int error = spng_get_text(png, nullptr, &count);
   if (error == SPNG_ECHUNKAVAIL || (error == 0 && count == 0)) return 0;
   std::vector<spng_text> texts(count);
   if (error != 0 || (error = spng_get_text(png, texts.data(), &count)) != 0) return error;
   for (const spng_text& text : texts) {
-    raw = raw || (text.type == SPNG_TEXT && text.keyword == alpha_keyword &&
-                  std::string_view(text.text, text.length) == alpha_raw);
+    if (text.type == SPNG_TEXT && text.keyword == alpha_keyword) {
+      alpha_text.assign(text.text, text.length);
+    }
   }
   return 0;
-}
-
-std::uint8_t png_alpha(std::uint8_t stored, bool raw) {
-  return raw ? stored : alpha_from_file(stored);
 }
 
 // Unpacks indices of 1, 2, 4 or 8 bits, packed from the high bits of each byte, rows padded
@@ -79,24 +92,23 @@ std::vector<std::uint8_t> unpack_indices(Bytes rows, std::uint32_t side, unsigne
   return indices;
 }
 
-Result<Image> decode_indexed_png(spng_ctx* png, const std::string& name, Image image, unsigned bits,
-                                 bool raw_alpha) {
+Result<Image> decode_indexed_png(spng_ctx* png, const std::string& name, Image image,
+                                 unsigned bits) {
   spng_plte plte{};
-  if (int error = spng_get_plte(png, &plte)) return refuse(name, spng_strerror(error));
+  if (int error = spng_get_plte(png, &plte)) return refuse(name, png_refusal(error));
   spng_trns trns{};
-  if (spng_get_trns(png, &trns) != 0) trns.n_type3_entries = 0;
+  if (spng_get_trns(png, &trns) != 0) image.alpha = ImageAlpha::none;
   std::size_t size = 0;
   if (int error = spng_decoded_image_size(png, SPNG_FMT_PNG, &size)) {
-    return refuse(name, spng_strerror(error));
+    return refuse(name, png_refusal(error));
   }
   std::vector<std::uint8_t> rows(size);
   if (int error = spng_decode_image(png, rows.data(), rows.size(), SPNG_FMT_PNG, 0)) {
-    return refuse(name, spng_strerror(error));
+    return refuse(name, png_refusal(error));
   }
   for (std::uint32_t i = 0; i < plte.n_entries; ++i) {
     const spng_plte_entry& entry = plte.entries[i];
-    std::uint8_t alpha =
-        png_alpha(i < trns.n_type3_entries ? trns.type3_alpha[i] : file_opaque, raw_alpha);
+    std::uint8_t alpha = i < trns.n_type3_entries ? trns.type3_alpha[i] : file_opaque;
     image.palette.push_back({entry.red, entry.green, entry.blue, alpha});
   }
   image.indices = unpack_indices(rows, image.side, bits);
@@ -104,22 +116,26 @@ Result<Image> decode_indexed_png(spng_ctx* png, const std::string& name, Image i
   auto stray = std::find_if(image.indices.begin(), image.indices.end(),
                             [colours](std::uint8_t index) { return index >= colours; });
   if (stray != image.indices.end()) {
-    return refuse(name, "pixel index " + std::to_string(*stray) + " lies past its palette");
+    return refuse(name,
+                  "is damaged (pixel index " + std::to_string(*stray) + " lies past its palette)");
   }
   return image;
 }
 
 Result<Image> decode_png_colours(spng_ctx* png, const std::string& name, Image image,
-                                 bool raw_alpha) {
+                                 const spng_ihdr& ihdr) {
+  spng_trns trns{};
+  bool alpha_channel = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+                       ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+  if (!alpha_channel && spng_get_trns(png, &trns) != 0) image.alpha = ImageAlpha::none;
   std::vector<std::uint8_t> rgba(rgba_size * image.side * image.side);
   if (int error =
           spng_decode_image(png, rgba.data(), rgba.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS)) {
-    return refuse(name, spng_strerror(error));
+    return refuse(name, png_refusal(error));
   }
   image.pixels.reserve(rgba.size() / rgba_size);
   for (std::size_t at = 0; at < rgba.size(); at += rgba_size) {
-    image.pixels.push_back(
-        {rgba[at], rgba[at + 1], rgba[at + 2], png_alpha(rgba[at + 3], raw_alpha)});
+    image.pixels.push_back({rgba[at], rgba[at + 1], rgba[at + 2], rgba[at + 3]});
   }
   return image;
 }
@@ -133,44 +149,47 @@ Result<Image> read_png(Bytes file, const std::string& name, std::uint32_t side) 
   spng_set_chunk_limits(png.get(), png_chunk_limit, png_cache_limit);
   spng_set_png_buffer(png.get(), file.data(), file.size());
   spng_ihdr ihdr{};
-  if (int error = spng_get_ihdr(png.get(), &ihdr)) return refuse(name, spng_strerror(error));
+  if (int error = spng_get_ihdr(png.get(), &ihdr)) return refuse(name, png_refusal(error));
   if (ihdr.width != side || ihdr.height != side) {
     return refuse_size(name, ihdr.width, ihdr.height, side);
   }
-  bool raw_alpha = false;
-  if (int error = read_alpha_text(png.get(), raw_alpha)) return refuse(name, spng_strerror(error));
-  Image image{side, {}, {}, {}};
-  if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) {
-    return decode_indexed_png(png.get(), name, std::move(image), ihdr.bit_depth, raw_alpha);
+  Image image{side, {}, {}, {}, ImageAlpha::scaled, {}};
+  if (int error = read_alpha_text(png.get(), image.alpha_text)) {
+    return refuse(name, png_refusal(error));
   }
-  return decode_png_colours(png.get(), name, std::move(image), raw_alpha);
+  if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) {
+    return decode_indexed_png(png.get(), name, std::move(image), ihdr.bit_depth);
+  }
+  return decode_png_colours(png.get(), name, std::move(image), ihdr);
 }
 
 // ---- BMP ----
 
-// kelp's own bitmaps hold the record's alpha (0..128) as stored; editors' masked alpha is on
-// 0..255; pixels without alpha are opaque.
+// The information-header sizes of bitmaps: 40 bytes, and the versions after it (52, 56, V4, V5).
+constexpr std::uint32_t known_info_sizes[] = {40, 52, 56, 108, 124};
+
 Result<Image> read_bmp(Bytes file, const std::string& name, std::uint32_t side) {
-  std::optional<BitmapHeader> header = read_bitmap_header(file);
-  if (header) {
-    std::int64_t height = static_cast<std::int32_t>(header->height);
-    std::int64_t width = static_cast<std::int32_t>(header->width);
-    if (width != side || (height < 0 ? -height : height) != side) {
-      return refuse_size(name, width, height < 0 ? -height : height, side);
-    }
+  if (!fits(file, 0, bitmap_header_size)) return refuse(name, "is cut short");
+  std::uint32_t info_size = *read_le<std::uint32_t>(file, bmp_info_size_field);
+  if (std::find(std::begin(known_info_sizes), std::end(known_info_sizes), info_size) ==
+      std::end(known_info_sizes)) {
+    return refuse(name, "has an unknown BMP header size (" + std::to_string(info_size) + ")");
+  }
+  std::int64_t width = static_cast<std::int32_t>(*read_le<std::uint32_t>(file, bmp_width_field));
+  std::int64_t height = static_cast<std::int32_t>(*read_le<std::uint32_t>(file, bmp_height_field));
+  if (width != side || (height < 0 ? -height : height) != side) {
+    return refuse_size(name, width, height < 0 ? -height : height, side);
   }
   Result<BitmapLayout> layout = read_bitmap_layout(file);
-  if (!layout) return refuse(name, layout.refusal);
-  Result<std::vector<Colour>> pixels = bitmap_colours(file, *layout);
-  if (!pixels) return refuse(name, pixels.refusal);
-  bool kelps_own = layout->header.info_size == info_header_size &&
-                   layout->header.compression == compression_none;
-  for (Colour& pixel : *pixels) {
-    pixel.alpha = layout->masks.alpha == 0 ? console_opaque
-                  : kelps_own              ? pixel.alpha
-                                           : alpha_from_file(pixel.alpha);
+  if (!layout) {
+    bool cut = layout.refusal.find("past the end") != std::string::npos;
+    return refuse(name,
+                  (cut ? "is cut short (" : "is not a bitmap kelp reads (") + layout.refusal + ")");
   }
-  return Image{side, std::move(*pixels), {}, {}};
+  Result<std::vector<Colour>> pixels = bitmap_colours(file, *layout);
+  if (!pixels) return refuse(name, "is damaged (" + pixels.refusal + ")");
+  ImageAlpha alpha = layout->masks.alpha == 0 ? ImageAlpha::none : ImageAlpha::bitmap;
+  return Image{side, std::move(*pixels), {}, {}, alpha, {}};
 }
 
 }  // namespace
@@ -188,7 +207,7 @@ Result<Image> read_image(Bytes file, const std::string& name, std::uint32_t side
   if (read_le<std::uint16_t>(file, bmp_signature_field) == bmp_signature) {
     return read_bmp(file, name, side);
   }
-  return refuse(name, "not a PNG or BMP image");
+  return refuse(name, "is not a PNG or BMP");
 }
 
 }  // namespace kelp

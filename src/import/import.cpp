@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <new>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <vector>
 
@@ -16,8 +18,10 @@
 #include "import/image.h"
 #include "import/palette.h"
 #include "import/rebuild.h"
+#include "platform/code_page.h"
 #include "platform/platform.h"
 #include "texture/bitmap.h"
+#include "texture/png.h"
 
 namespace kelp {
 
@@ -41,14 +45,24 @@ struct Counts {
   std::size_t replaced = 0, quantized = 0, unchanged = 0, raw = 0, recoded = 0;
 };
 
+// What happens to one file of the folder: "unchanged", "replaced", "quantized" or "refused",
+// and the rule, the quantization or the reason.
+struct Outcome {
+  std::string result, detail;
+  std::size_t colours = 0, palette = 0;  // quantized only
+  double mean_error = 0;
+};
+
 struct ImportRun {
   const ImportRequest& request;
-  WorkerPool& pool;             // reads and converts the images
-  std::set<std::string> files;  // the folder's names that may belong to entries
+  WorkerPool& pool;  // reads and converts the images
+  // The folder's names that may belong to entries, by their names in lower case.
+  std::map<std::string, std::vector<std::string>> files;
   std::set<std::string> used;
   std::vector<Frame> frames;
   std::size_t refused = 0;
   Counts counts;
+  std::vector<std::string> lines;  // the dry run's, in walk order
 };
 
 void refuse(std::size_t& refused, const std::string& subject, const std::string& why) {
@@ -64,11 +78,39 @@ std::string in_images(const ImportRequest& request, const std::string& name) {
   return request.images + "/" + name;
 }
 
-// Takes the file `name` of the folder when there is one.
-bool take(ImportRun& run, const std::string& name) {
-  if (!run.files.count(name)) return false;
-  run.used.insert(name);
-  return true;
+// The file of the folder that names `name`, in any case: image editors and file managers
+// change the case of names. Empty when there is none, or when two do (both refused).
+std::string take(ImportRun& run, const std::string& name) {
+  auto found = run.files.find(ascii_lower(name));
+  if (found == run.files.end()) return "";
+  run.used.insert(found->first);
+  const std::vector<std::string>& names = found->second;
+  if (names.size() == 1) return names[0];
+  refuse(run, names[0], "and " + names[1] + " name the same entry; neither is read");
+  return "";
+}
+
+// The dry run's line for the file `file` of the entry `entry`.
+std::string told(const ImportRun& run, const std::string& entry, const std::string& file,
+                 const Outcome& outcome) {
+  if (!run.request.json) {
+    std::string detail = outcome.detail.empty() ? "" : " (" + outcome.detail + ")";
+    return entry + " " + file + " " + outcome.result + detail;
+  }
+  nlohmann::ordered_json line{{"entry", entry}, {"file", file}, {"result", outcome.result}};
+  if (outcome.result == "replaced") line["rule"] = outcome.detail;
+  if (outcome.result == "refused") line["reason"] = outcome.detail;
+  if (outcome.result == "quantized") {
+    line["colours"] = outcome.colours;
+    line["palette"] = outcome.palette;
+    line["mean_error"] = outcome.mean_error;
+  }
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+void tell(ImportRun& run, const std::string& entry, const std::string& file,
+          const Outcome& outcome) {
+  if (run.request.dry_run) run.lines.push_back(told(run, entry, file, outcome));
 }
 
 // Reads a file of the folder whole, or nothing (refused) when it is not a regular file, cannot
@@ -118,11 +160,12 @@ void add_change(ImportRun& run, Frame& frame, std::uint64_t key, ByteBuffer byte
 }
 
 std::string texture_file(ImportRun& run, const Entry& entry) {
-  std::string png = entry.name + std::string(png_extension);
-  std::string bmp = entry.name + std::string(bmp_extension);
-  bool has_png = take(run, png), has_bmp = take(run, bmp);
-  if (has_png && has_bmp) warn(png, "both " + png + " and " + bmp + " exist; reading " + png);
-  return has_png ? png : has_bmp ? bmp : "";
+  std::string png = take(run, entry.name + std::string(png_extension));
+  std::string bmp = take(run, entry.name + std::string(bmp_extension));
+  if (!png.empty() && !bmp.empty()) {
+    warn(png, "both " + png + " and " + bmp + " exist; reading " + png);
+  }
+  return !png.empty() ? png : bmp;
 }
 
 // The record's own bytes (in an archive, as many of the zeros after the decoded bytes as its
@@ -147,6 +190,7 @@ Result<Bytes> record_bytes(const Entry& entry) {
 // change, and how the texture counts.
 struct TextureImport {
   std::string file;
+  Outcome outcome;
   std::size_t frame = 0;  // where the change goes
   std::uint64_t key = 0;
   Counts counts;
@@ -154,29 +198,64 @@ struct TextureImport {
   std::optional<ByteBuffer> changed;
 };
 
+constexpr std::string_view rule_names[] = {"unchanged", "exact colours", "palette kept",
+                                           "new palette", "quantized"};
+
+void refuse_file(TextureImport& result, const std::string& why) {
+  refuse(result.refused, result.file, why);
+  result.outcome = {"refused", why};
+}
+
+// The warnings an image's alpha may call for.
+void check_alpha(const TextureImport& result, const Image& image, bool console_scale) {
+  bool says_raw = image.alpha_text == alpha_raw, says_scaled = image.alpha_text == alpha_scaled;
+  if ((says_raw && console_scale) || (says_scaled && !console_scale)) {
+    warn(result.file, "says its alpha is " + image.alpha_text + ", but the texture's is " +
+                          (console_scale ? "on the console's scale" : "raw") +
+                          "; read as the texture's");
+  }
+}
+
 void read_texture_image(const ImportRequest& request, Bytes record, const TextureRecord& texture,
                         TextureImport& result) {
   std::uint64_t side = texture.side;
+  std::size_t refused = result.refused;
   std::optional<ByteBuffer> bytes =
       read_input(request, result.file, side * side * bytes_per_pixel + image_slack, result.refused);
-  if (!bytes) return;
+  if (!bytes) return result.refused > refused ? refuse_file(result, "cannot be read") : void();
   Result<Image> image = read_image(*bytes, result.file, texture.side);
   if (!image) {
     warn(image.refusal);  // it names the file
     ++result.refused;
+    result.outcome = {"refused", image.refusal.substr(result.file.size() + 1)};
     return;
   }
-  PaletteResult palette = image_to_texture(load_texture(texture), *image, request.dither);
+  TexturePixels current = load_texture(texture);
+  bool console_scale = on_console_scale(texture);
+  check_alpha(result, *image, console_scale);
+  if (settle_alpha(*image, current, console_scale)) {
+    warn(result.file, "has no alpha; the texture's transparency was kept");
+  }
+  PaletteResult palette = image_to_texture(current, *image, request.dither);
+  if (palette.alpha_only > 0 && palette.rule != PaletteRule::unchanged) {
+    warn(result.file, std::to_string(palette.alpha_only) +
+                          " pixels changed only their transparency; some editors keep one "
+                          "level of transparency");
+  }
+  result.outcome = {"replaced", std::string(rule_names[static_cast<int>(palette.rule)])};
   if (palette.rule == PaletteRule::unchanged) {
+    result.outcome = {"unchanged", ""};
     ++result.counts.unchanged;
     return;
   }
   if (palette.rule == PaletteRule::quantized) {
     char error[32];
     std::snprintf(error, sizeof error, "%.1f", palette.mean_error);
-    warn(result.file, std::to_string(palette.image_colours) + " colours quantized to " +
-                          std::to_string(texture.colours()) + ", mean error " + error +
-                          " per channel");
+    std::string what = std::to_string(palette.image_colours) + " colours quantized to " +
+                       std::to_string(texture.colours()) + ", mean error " + error;
+    warn(result.file, what + " per channel");
+    result.outcome = {"quantized", what, palette.image_colours, texture.colours(),
+                      palette.mean_error};
     ++result.counts.quantized;
   }
   result.changed.emplace(record.begin(), record.end());
@@ -197,19 +276,25 @@ void import_texture(ImportRun& run, const Entry& entry) {
     return;
   }
   Result<Bytes> record = record_bytes(entry);
-  if (!record) return refuse(run, file, record.refusal);
+  if (!record) {
+    tell(run, entry.name, file, {"refused", record.refusal});
+    return refuse(run, file, record.refusal);
+  }
   auto result = std::make_shared<TextureImport>();
-  *result = {file, run.frames.size() - 1, entry_key(entry), {}, 0, {}};
+  *result = {file, {}, run.frames.size() - 1, entry_key(entry), {}, 0, {}};
+  std::size_t line = run.lines.size();  // told when the job is reported
+  if (run.request.dry_run) run.lines.emplace_back();
   run.pool.submit(
       [&request = run.request, bytes = *record, texture = entry.texture, result](unsigned) {
         try {
           read_texture_image(request, bytes, texture, *result);
         } catch (const std::bad_alloc&) {
-          refuse(result->refused, result->file, "not enough memory to read it");
+          refuse_file(*result, "not enough memory to read it");
         }
         return true;
       },
-      [&run, result] {
+      [&run, result, line, name = entry.name] {
+        if (run.request.dry_run) run.lines[line] = told(run, name, result->file, result->outcome);
         add_counts(run.counts, result->counts);
         run.refused += result->refused;
         if (result->changed) {
@@ -220,22 +305,28 @@ void import_texture(ImportRun& run, const Entry& entry) {
 }
 
 void import_raw(ImportRun& run, const Entry& entry) {
-  std::string file = entry.name + std::string(bin_extension);
-  if (!take(run, file)) return;
+  std::string file = take(run, entry.name + std::string(bin_extension));
+  if (file.empty()) return;
   std::uint64_t most = entry.container == ContainerKind::archive ? max_decoded_size : max_bin_size;
   std::optional<ByteBuffer> bytes = read_input(run.request, file, most, run.refused);
-  if (!bytes) return;
+  if (!bytes) return tell(run, entry.name, file, {"refused", "cannot be read"});
   Bytes old = raw_bytes(entry);
-  if (std::equal(bytes->begin(), bytes->end(), old.begin(), old.end())) return;
-  if (bytes->empty()) return refuse(run, file, "is empty; an entry must keep at least one byte");
+  if (std::equal(bytes->begin(), bytes->end(), old.begin(), old.end())) {
+    return tell(run, entry.name, file, {"unchanged", ""});
+  }
+  if (bytes->empty()) {
+    tell(run, entry.name, file, {"refused", "is empty"});
+    return refuse(run, file, "is empty; an entry must keep at least one byte");
+  }
+  tell(run, entry.name, file, {"replaced", "new bytes"});
   ++run.counts.raw;
   add_change(run, run.frames.back(), entry_key(entry), std::move(*bytes), file);
 }
 
 // A .bin named after an entry that is not a MOT record or an unrecognised entry.
 void pass_over_bin(ImportRun& run, const Entry& entry) {
-  std::string file = entry.name + std::string(bin_extension);
-  if (take(run, file)) warn(file, "is not a MOT record or an unrecognised entry; not read");
+  std::string file = take(run, entry.name + std::string(bin_extension));
+  if (!file.empty()) warn(file, "is not a MOT record or an unrecognised entry; not read");
 }
 
 void on_entry(ImportRun& run, const Entry& entry) {
@@ -260,7 +351,9 @@ void on_entry(ImportRun& run, const Entry& entry) {
     case EntryKind::damaged: {
       pass_over_bin(run, entry);
       std::string file = texture_file(run, entry);
-      if (!file.empty()) refuse(run, file, "the entry is damaged: " + entry.damage);
+      if (file.empty()) return;
+      tell(run, entry.name, file, {"refused", "the entry is damaged"});
+      refuse(run, file, "the entry is damaged: " + entry.damage);
       return;
     }
   }
@@ -290,13 +383,23 @@ void on_leave(ImportRun& run, const Entry& entry) {
   if (bytes) add_change(run, run.frames.back(), entry_key(entry), std::move(*bytes), entry.name);
 }
 
-std::set<std::string> candidate_files(const ImportRequest& request) {
-  std::set<std::string> files;
-  for (const std::string& name : platform::list_directory(request.images)) {
-    bool ours = name.starts_with(request.source_name) &&
-                (name.ends_with(png_extension) || name.ends_with(bmp_extension) ||
-                 name.ends_with(bin_extension));
-    if (ours) files.insert(name);
+// The folder's files whose names, in any case, begin with the source's name and end in an
+// extension kelp reads; subfolders are named and passed over.
+std::map<std::string, std::vector<std::string>> candidate_files(const ImportRequest& request) {
+  std::map<std::string, std::vector<std::string>> files;
+  std::string prefix = ascii_lower(request.source_name);
+  std::vector<std::string> names = platform::list_directory(request.images);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (platform::is_directory(in_images(request, name))) {
+      warn(in_images(request, name), "is a folder; not read");
+      continue;
+    }
+    std::string lower = ascii_lower(name);
+    bool ours = lower.starts_with(prefix) &&
+                (lower.ends_with(png_extension) || lower.ends_with(bmp_extension) ||
+                 lower.ends_with(bin_extension));
+    if (ours) files[lower].push_back(name);
   }
   return files;
 }
@@ -309,15 +412,14 @@ std::string summary(const Counts& counts, const std::string& written) {
   return counted(counts.replaced, "texture", "textures") + " replaced (" +
          std::to_string(counts.quantized) + " quantized), " + std::to_string(counts.unchanged) +
          " unchanged, " + counted(counts.raw, "raw entry", "raw entries") + " replaced, " +
-         counted(counts.recoded, "archive entry", "archive entries") + " re-coded; wrote " +
-         written;
+         counted(counts.recoded, "archive entry", "archive entries") + " re-coded; " + written;
 }
 
 }  // namespace
 
 int import_source(const ImportRequest& request, Bytes source) {
   WorkerPool pool(request.jobs);
-  ImportRun run{request, pool, candidate_files(request), {}, {}, 0, {}};
+  ImportRun run{request, pool, candidate_files(request), {}, {}, 0, {}, {}};
   run.frames.push_back({request.kind, source, {}, {}});
   Handler handler{[&](const Entry& e) { on_entry(run, e); },
                   [&](const Entry& e) { on_leave(run, e); }};
@@ -327,9 +429,13 @@ int import_source(const ImportRequest& request, Bytes source) {
       walk_source(request.kind, request.source_name, source, handler, limits_for(source.size()));
   pool.finish();
   if (!whole) refuse(run, request.output_name, "the walk stopped before the end of the source");
-  for (const std::string& file : run.files) {
-    if (!run.used.count(file)) warn(in_images(run.request, file), "matches no entry; not read");
+  for (const auto& [lower, names] : run.files) {
+    if (run.used.count(lower)) continue;
+    for (const std::string& file : names) {
+      warn(in_images(run.request, file), "matches no entry; not read");
+    }
   }
+  for (const std::string& line : run.lines) print_line(line);
   std::size_t moved = 0;
   std::optional<ByteBuffer> rebuilt;
   bool unchanged = run.frames.front().changes.empty();
@@ -344,11 +450,19 @@ int import_source(const ImportRequest& request, Bytes source) {
     warn("warning: " + counted(moved, "entry", "entries") + " of " + request.output_name +
          " moved; a game that reads them at fixed offsets will not find them");
   }
+  std::string wanted = in_folder(request.output_folder, request.output_name);
+  if (request.dry_run) {
+    note(summary(run.counts,
+                 "would write " + free_output_name(request.output_name, request.output_folder)));
+    return exit_success;
+  }
+  if (!make_output_folder(request.output_folder)) return exit_incomplete;
   OutputFile out = create_output_or_warn(request.output_name, request.output_folder);
   if (!out.created) return exit_incomplete;
+  if (out.name != wanted) warn(wanted + " exists; writing " + out.name);
   write_output(out, unchanged ? source : Bytes(*rebuilt));
   if (!finish_output(out)) return exit_incomplete;
-  note(summary(run.counts, out.name));
+  note(summary(run.counts, "wrote " + out.name));
   return exit_success;
 }
 

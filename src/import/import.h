@@ -17,11 +17,14 @@ struct ImportRequest {
   std::string output_folder;  // empty: the current folder
   ContainerKind kind = ContainerKind::package;
   bool dither = false;
-  unsigned jobs = 1;  // workers that read the images
+  unsigned jobs = 1;     // workers that read the images
+  bool dry_run = false;  // read and check everything, write nothing, print what would happen
+  bool json = false;     // the dry run's lines as JSON Lines
 };
 
-// Rebuilds `source` and writes it; the exit code (0, or 1 when something was refused, nothing
-// being written then, or the file could not be written).
+// Rebuilds `source` and writes it, creating the output folder only then; the exit code (0, or 1
+// when something was refused, nothing being written then, or the file could not be written). A
+// dry run prints one line per file of the folder that the import reads, in walk order.
 int import_source(const ImportRequest& request, Bytes source);
 
 }  // namespace kelp

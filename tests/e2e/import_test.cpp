@@ -43,6 +43,15 @@ ByteVec with_gap(ByteVec img, std::size_t index, std::uint16_t sectors) {
   return img;
 }
 
+ByteVec cut(const ByteVec& bytes, std::size_t keep) {
+  return ByteVec(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(keep));
+}
+
+ByteVec with_bad_crc(ByteVec png) {
+  png[32] ^= 1;  // the last byte of the header chunk's CRC
+  return png;
+}
+
 ByteVec shared_slot(ByteVec img, std::size_t from, std::size_t to) {
   for (int b = 0; b < 4; ++b) img[4 * to + b] = img[4 * from + b];
   return img;
@@ -114,6 +123,8 @@ TEST_F(Import, EachPaletteRuleAndImageForm) {
   std::swap(recoloured[0], recoloured[5]);
   std::vector<Rgba> fresh(16, Rgba{1, 2, 3, 255});  // rule 4: two new colours
   fresh[1] = {200, 100, 50, 0};
+  std::vector<Rgba> fresh_shown = fresh;  // a clear pixel shows the texture's clear colour
+  fresh_shown[1] = {0, 0, 0, 0};
   std::vector<Rgba> many;  // rule 5 for TX4: 16 x 16 pixels of 256 colours
   for (unsigned i = 0; i < 256; ++i)
     many.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i / 2), 40, 255});
@@ -132,8 +143,8 @@ TEST_F(Import, EachPaletteRuleAndImageForm) {
     for (std::uint8_t v : {c.r, c.g, c.b, c.a}) sixteen.rows.insert(sixteen.rows.end(), {v, v});
   Image bmp{4, 4, {}};  // kelp's own BMP form, alpha on the record's scale
   Image v5{4, 4, {}};   // an editor's BMP, alpha 0..255
-  Image rgb{4, 4, {}};  // 24 bits: opaque
-  std::vector<Rgba> opaque = fresh;
+  Image rgb{4, 4, {}};  // 24 bits: the texture's alpha
+  std::vector<Rgba> kept_alpha = fresh, tx4_shown = shown(tx4);
   for (int y = 3; y >= 0; --y) {
     for (int x = 0; x < 4; ++x) {
       const Rgba& c = fresh[y * 4 + x];
@@ -141,7 +152,7 @@ TEST_F(Import, EachPaletteRuleAndImageForm) {
                         {c.b, c.g, c.r, static_cast<std::uint8_t>(c.a ? 128 : 0)});
       v5.pixels.insert(v5.pixels.end(), {c.b, c.g, c.r, c.a});
       rgb.pixels.insert(rgb.pixels.end(), {c.b, c.g, c.r});
-      opaque[y * 4 + x].a = 255;
+      kept_alpha[y * 4 + x].a = tx4_shown[y * 4 + x].a;
     }
   }
   struct Case {
@@ -153,12 +164,12 @@ TEST_F(Import, EachPaletteRuleAndImageForm) {
   const std::vector<Case> cases{
       {"indexed PNG", "s_0000.png", png_file(indexed), indexed_shown, false},
       {"palette kept", "s_0000.png", rgba_png(4, recoloured), recoloured, false},
-      {"new palette", "s_0001.png", rgba_png(4, fresh), fresh, true},
-      {"16-bit PNG", "s_0001.png", png_file(sixteen), fresh, true},
-      {"kelp's BMP", "s_0001.bmp", bitmap_file(bmp), fresh, true},
-      {"V5 BMP", "s_0000.bmp", v5_bitmap_file(v5), fresh, false},
-      {"24-bit BMP", "s_0001.bmp", bitmap24_file(rgb), opaque, true},
-      {"V5 BMP, alpha mask 0", "s_0001.bmp", patched(v5_bitmap_file(v5), 66, 0), opaque, true},
+      {"new palette", "s_0001.png", rgba_png(4, fresh), fresh_shown, true},
+      {"16-bit PNG", "s_0001.png", png_file(sixteen), fresh_shown, true},
+      {"kelp's BMP", "s_0001.bmp", bitmap_file(bmp), fresh_shown, true},
+      {"V5 BMP", "s_0000.bmp", v5_bitmap_file(v5), fresh_shown, false},
+      {"24-bit BMP", "s_0001.bmp", bitmap24_file(rgb), kept_alpha, true},
+      {"V5 BMP, alpha mask 0", "s_0001.bmp", patched(v5_bitmap_file(v5), 66, 0), kept_alpha, true},
       {"s_0002.png: 256 colours quantized to 16", "s_0002.png", rgba_png(16, many), {}, true},
       {"s_0003.png: 4096 colours quantized to 256",
        "s_0003.png",
@@ -251,9 +262,23 @@ TEST_F(Import, RefusalsWriteNothing) {
          put_image("r_0000.png", png_file({5, 4, 6, 8, ByteVec(80, 9), {}, ""}));
        },
        "kelp: r_0000.png is 5x4, the texture is 4x4\n"},
-      {"not a PNG", [&] { put_image("r_0000.png", text_bytes("not a picture")); }, "r_0000.png"},
-      {"a folder", [&] { fs::create_directories(dir.path / "images" / "r_0000.bmp"); },
-       "r_0000.bmp: not a regular file"},
+      {"not a PNG", [&] { put_image("r_0000.png", text_bytes("not a picture")); },
+       "kelp: r_0000.png is not a PNG or BMP\n"},
+      {"cut short", [&] { put_image("r_0000.png", cut(rgba_png(4, red), 40)); },
+       "kelp: r_0000.png is cut short\n"},
+      {"broken data", [&] { put_image("r_0000.png", with_bad_crc(rgba_png(4, red))); },
+       "kelp: r_0000.png is damaged (its CRC does not match)\n"},
+      {"a BMP header size of 2^31",
+       [&] {
+         put_image("r_0000.bmp", patched(bitmap_file({4, 4, ByteVec(64, 0)}), 14, 1u << 31));
+       },
+       "kelp: r_0000.bmp has an unknown BMP header size (2147483648)\n"},
+      {"two names for one entry",
+       [&] {
+         put_image("r_0000.png", rgba_png(4, red));
+         put_image("R_0000.PNG", rgba_png(4, red));
+       },
+       "kelp: R_0000.PNG: and r_0000.png name the same entry; neither is read\n"},
       {"empty .bin", [&] { put_image("r_0002.bin", {}); }, "r_0002.bin: is empty"},
       {"shared record, two edits",
        [&] {
@@ -271,7 +296,7 @@ TEST_F(Import, RefusalsWriteNothing) {
          append(text, deflated_zeros(std::uint64_t{1} << 28));
          put_image("r_0000.png", with_chunk_after_header(rgba_png(4, red), "zTXt", text));
        },
-       "kelp: r_0000.png: reached chunk/cache limits\n"},
+       "kelp: r_0000.png holds chunks larger than kelp reads (reached chunk/cache limits)\n"},
       {"an image of 2^31 rows",
        [&] { put_image("r_0000.png", with_header_size(rgba_png(4, red), 4, 0x7FFFFFFF)); },
        "kelp: r_0000.png is 4x2147483647, the texture is 4x4\n"},
@@ -281,7 +306,8 @@ TEST_F(Import, RefusalsWriteNothing) {
          put_u16(bmp, 28, 8), put_u32(bmp, 30, 1);
          put_image("r_0000.bmp", bmp);
        },
-       "kelp: r_0000.bmp: compressed (RLE) bitmaps are not supported; save it uncompressed\n"},
+       "kelp: r_0000.bmp is not a bitmap kelp reads (compressed (RLE) bitmaps are not "
+       "supported; save it uncompressed)\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -292,8 +318,8 @@ TEST_F(Import, RefusalsWriteNothing) {
     RunResult run = import("r.img");
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("kelp: nothing was written\n"), std::string::npos) << run.err;
-    EXPECT_FALSE(fs::exists(dir.path / "out" / "r.img"));
+    EXPECT_TRUE(run.err.ends_with("kelp: nothing was written\n")) << run.err;
+    EXPECT_FALSE(fs::exists(dir.path / "out"));  // not even the output folder
   }
 }
 
@@ -305,14 +331,20 @@ TEST_F(Import, WarnsOfStrayFilesAndSaysWhatItWrote) {
   put_image("w_0001.bmp", text_bytes("not read"));
   put_image("w_0000_0001.png", text_bytes("a copy"));
   put_image("notes.png", text_bytes("not ours"));
+  fs::create_directories(dir.path / "images" / "backup");
   RunResult run = import("w.img");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.err,
+            "kelp: images/backup: is a folder; not read\n"
             "kelp: w_0001.png: both w_0001.png and w_0001.bmp exist; reading w_0001.png\n"
             "kelp: images/w_0000_0001.png: matches no entry; not read\n"
             "kelp: 1 texture replaced (0 quantized), 1 unchanged, 0 raw entries replaced, 0 "
             "archive entries re-coded; wrote out/w.img\n");
-  ASSERT_EQ(import("w.img").exit_code, 0);  // the name is taken now
+  run = import("w.img");  // the name is taken now
+  ASSERT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.err.find("kelp: out/w.img exists; writing out/w_0001.img\nkelp: 1 texture"),
+            std::string::npos)
+      << run.err;
   EXPECT_EQ(rebuilt("w_0001.img"), rebuilt("w.img"));
   EXPECT_EQ(reexported("w.img", "w_0001").pixels, green);
 }

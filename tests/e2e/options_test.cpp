@@ -44,7 +44,7 @@ TEST(Options, UsageErrorsExitWith2AndTouchNothing) {
       {{"--import", "scene.img", "scene.img"}, "kelp: --import: scene.img is not a folder\n"},
       {{"--import", ".", "base.bmp"}, "kelp: --import takes an .img or .dat source\n"},
       {{"--import", ".", "--png", "scene.img"}, "kelp: --import and --png cannot be combined\n"},
-      {{"--import=.", "--json", "scene.img"}, "kelp: --import and --json cannot be combined\n"},
+      {{"--import=.", "--raw", "scene.img"}, "kelp: --import and --raw cannot be combined\n"},
       {{"--dither", "scene.img"}, "kelp: --dither applies only to --import\n"},
       {{"--jobs", "0", "scene.img"}, "kelp: --jobs takes a number from 1 to 64, not 0\n"},
       {{"-j65", "scene.img"}, "kelp: --jobs takes a number from 1 to 64, not 65\n"},

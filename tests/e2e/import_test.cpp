@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <functional>
 
 #include "builders.h"
@@ -347,6 +348,111 @@ TEST_F(Import, WarnsOfStrayFilesAndSaysWhatItWrote) {
       << run.err;
   EXPECT_EQ(rebuilt("w_0001.img"), rebuilt("w.img"));
   EXPECT_EQ(reexported("w.img", "w_0001").pixels, green);
+}
+
+// What editors do to a texture that was not edited, or was edited elsewhere: each keeps the
+// texture as it was (or names what changed), whatever the editor dropped or rewrote.
+TEST_F(Import, EditorsResavesKeepWhatTheyDidNotChange) {
+  Picture raw = make_picture(16, varied_palette(256, 11), [](unsigned x, unsigned y) {
+    return (x * 7 + y * 3) % 256;
+  });  // palette alpha above 128: raw alpha
+  Picture console = picture(8, 16, 12);
+  console.palette[0] = {71, 112, 76, 0};  // clear, with a colour of its own
+  console.palette[1] = {9, 9, 9, 100};
+  for (std::size_t i = 0; i < console.indices.size(); i += 3) console.indices[i] = 0;
+  for (std::size_t i = 1; i < console.indices.size(); i += 5) console.indices[i] = 1;
+  ByteVec source = package({tx8_record(raw), tx4_record(console)});
+  std::vector<Rgba> console_shown = shown(console), one_level = console_shown,
+                    zeroed = console_shown, edited(64, Rgba{1, 2, 3, 255});
+  std::size_t alpha_only = 0;
+  for (Rgba& c : one_level) {
+    if (c.a != 0 && c.a != 255) c.a = 255, ++alpha_only;
+  }
+  for (Rgba& c : zeroed) {
+    if (c.a == 0) c = {0, 0, 0, 0};
+  }
+  std::vector<Rgba> raw_pixels;
+  for (std::uint8_t i : raw.indices) raw_pixels.push_back(raw.palette[i]);
+  Image pillow{8, 8, {}}, rgb{8, 8, {}};  // kelp's BMP form, with alpha on 0..255 and with none
+  for (int y = 7; y >= 0; --y) {
+    for (int x = 0; x < 8; ++x) {
+      const Rgba& c = console_shown[y * 8 + x];
+      pillow.pixels.insert(pillow.pixels.end(), {c.b, c.g, c.r, c.a});
+      rgb.pixels.insert(rgb.pixels.end(), {c.b, c.g, c.r});
+    }
+  }
+  struct Case {
+    std::string what, file;
+    ByteVec image;
+    bool unchanged;
+    std::string warning;
+  };
+  const std::vector<Case> cases{
+      {"raw alpha, kelp:alpha dropped", "e_0000.png", rgba_png(16, raw_pixels), true, ""},
+      {"raw alpha, kelp:alpha says scaled", "e_0000.png", rgba_png(16, raw_pixels, "scaled"), true,
+       "e_0000.png: says its alpha is scaled, but the texture's is raw; read as the texture's"},
+      {"0..255 alpha in kelp's BMP form", "e_0001.bmp", bitmap_file(pillow), true, ""},
+      {"no alpha: a 24-bit BMP", "e_0001.bmp", bitmap24_file(rgb), true,
+       "e_0001.bmp: has no alpha; the texture's transparency was kept"},
+      {"clear pixels written as (0, 0, 0, 0)", "e_0001.png", rgba_png(8, zeroed), true, ""},
+      {"one level of transparency", "e_0001.png", rgba_png(8, one_level), false,
+       "e_0001.png: " + std::to_string(alpha_only) +
+           " pixels changed only their transparency; some editors keep one level of "
+           "transparency"},
+      {"a name in another case", "E_0001.PNG", rgba_png(8, edited), false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir.path / "images");
+    fs::remove_all(dir.path / "out");
+    ASSERT_EQ(unpack("e.img", source, {"--png"}).exit_code, 0);
+    std::string exported = c.file.substr(0, 6) + ".png";
+    for (char& ch : exported) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    fs::remove(dir.path / "images" / exported);
+    put_image(c.file, c.image);
+    RunResult run = import("e.img");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(rebuilt("e.img") == source, c.unchanged) << run.err;
+    EXPECT_NE(run.err.find(c.unchanged ? "0 textures replaced" : "1 texture replaced"),
+              std::string::npos)
+        << run.err;
+    if (!c.warning.empty())
+      EXPECT_NE(run.err.find("kelp: " + c.warning + "\n"), std::string::npos) << run.err;
+  }
+}
+
+// Quantized: the error counts what shows, clear entries take the texture's clear colour, and the
+// dry run shows it all without writing.
+TEST_F(Import, QuantizesHonestlyAndTheDryRunShowsIt) {
+  Picture console = picture(8, 16, 13);
+  console.palette[0] = {71, 112, 76, 0};
+  for (std::size_t i = 0; i < console.indices.size(); i += 2) console.indices[i] = 0;
+  std::vector<Rgba> pixels;
+  for (unsigned i = 0; i < 64; ++i) {  // 32 clear pixels of junk colours, 32 of a gradient
+    auto v = static_cast<std::uint8_t>(i * 4);
+    pixels.push_back(i % 2 ? Rgba{v, static_cast<std::uint8_t>(255 - v), 90, 255}
+                           : Rgba{static_cast<std::uint8_t>(i * 3), v, 7, 0});
+  }
+  ASSERT_EQ(unpack("q.img", package({tx4_record(console)}), {"--png"}).exit_code, 0);
+  put_image("q_0000.png", rgba_png(8, pixels));
+  for (bool json : {false, true}) {
+    RunResult dry = run_kelp(dir.path, {kelp_binary(), "--import", "images",
+                                        json ? "--json" : "--list", "q.img", "-o", "out"});
+    EXPECT_EQ(dry.exit_code, 0) << dry.err;
+    EXPECT_FALSE(fs::exists(dir.path / "out"));
+    std::string want =
+        json ? R"({"entry":"q_0000","file":"q_0000.png","result":"quantized","colours":33,)"
+             : "q_0000 q_0000.png quantized (33 colours quantized to 16, mean error ";
+    EXPECT_TRUE(dry.out.starts_with(want)) << dry.out;
+    EXPECT_TRUE(dry.err.ends_with("re-coded; would write out/q.img\n")) << dry.err;
+  }
+  RunResult run = import("q.img");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  std::size_t at = run.err.find("mean error ");
+  ASSERT_NE(at, std::string::npos) << run.err;
+  EXPECT_LE(std::stod(run.err.substr(at + 11)), 3.0) << run.err;
+  DecodedPng png = reexported("q.img", "q_0000");
+  for (std::size_t i = 0; i < 64; i += 2) EXPECT_EQ(png.pixels[i], (Rgba{71, 112, 76, 0})) << i;
 }
 
 }  // namespace

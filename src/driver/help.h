@@ -24,8 +24,11 @@ Options:
       --png         write textures as indexed PNGs (their own palette and
                     indices, alpha scaled to 0..255) instead of BMPs
       --import DIR  rebuild SOURCE (.img or .dat) with the edited images and
-                    .bin files of DIR, named as kelp names its outputs, and write
-                    it as a new file; SOURCE is never changed
+                    .bin files of DIR, named as kelp names its outputs (in any
+                    case), and write it as a new file; SOURCE is never changed.
+                    The texture decides how alpha is read; an image without
+                    alpha keeps the texture's. With --list or --json: a dry
+                    run that writes nothing and says what happens to each file
       --dither      with --import: dither textures that must be quantized
   -j, --jobs N      convert and write files on N worker threads, 1 to 64
                     (default: one per core, at most 8); files, names and
@@ -54,6 +57,7 @@ Examples:
   kelp --json title.dat               the same as JSON Lines
   kelp --raw -o all scene.img         textures, and every other entry as .bin
   kelp --png -o edit scene.img        textures as PNGs, to edit
+  kelp --import edit --list scene.img show what the import would do
   kelp --import edit -o new scene.img write new/scene.img with the edits
   kelp base.bmp /x8 /y4 /bover.bmp    compose over.bmp over base.bmp
 )";

@@ -9,6 +9,7 @@
 
 #include "builders.h"
 #include "files.h"
+#include "image_builders.h"
 #include "wine.h"
 
 namespace kelp::test {
@@ -50,6 +51,14 @@ void write_inputs(const fs::path& dir) {
   write_file(dir / "over.bmp", bitmap_file(varied_image(3, 4, 2)));
   write_file(dir / "my over.bmp", bitmap_file(varied_image(7, 2, 3)));
   write_file(dir / "notes.txt", text_bytes("notes"));
+  std::vector<Rgba> gradient;  // 64 colours for a TX4 texture: quantized
+  for (unsigned i = 0; i < 64; ++i) {
+    auto v = static_cast<std::uint8_t>(i * 4);
+    gradient.push_back({v, static_cast<std::uint8_t>(255 - v), static_cast<std::uint8_t>(i * 3),
+                        static_cast<std::uint8_t>(i % 8 ? 255 : 0)});
+  }
+  fs::create_directory(dir / "edits");
+  write_file(dir / "edits" / "scene_0000.png", rgba_png(8, gradient));
 }
 
 std::vector<std::string> split(std::string_view text, std::string_view separator) {
@@ -132,6 +141,8 @@ TEST(BothBuilds, GiveTheSameOutputExitCodesAndFiles) {
       {"kelp notes.txt"},
       {"kelp --lsit scene.img"},
       {"kelp scene.img --png -o edit && kelp scene.img --import edit -o rebuilt"},
+      {"kelp scene.img --import edits -o rebuilt"},
+      {"kelp scene.img --import edits --dither -o rebuilt"},
       {"kelp base.bmp /x1 /y2 /bover.bmp"},
       {"kelp base.bmp /bmy over.bmp /y0"},
       {"kelp /bover.bmp base.bmp"},

@@ -219,10 +219,12 @@ void check_alpha(const TextureImport& result, const Image& image, bool console_s
 void read_texture_image(const ImportRequest& request, Bytes record, const TextureRecord& texture,
                         TextureImport& result) {
   std::uint64_t side = texture.side;
-  std::size_t refused = result.refused;
   std::optional<ByteBuffer> bytes =
       read_input(request, result.file, side * side * bytes_per_pixel + image_slack, result.refused);
-  if (!bytes) return result.refused > refused ? refuse_file(result, "cannot be read") : void();
+  if (!bytes) {
+    result.outcome = {"refused", "cannot be read"};  // read_input said why
+    return;
+  }
   Result<Image> image = read_image(*bytes, result.file, texture.side);
   if (!image) {
     warn(image.refusal);  // it names the file

@@ -319,6 +319,7 @@ TEST_F(Import, RefusalsWriteNothing) {
     RunResult run = import("r.img");
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(c.reason), run.err.rfind(c.reason)) << run.err;  // said once
     EXPECT_TRUE(run.err.ends_with("kelp: nothing was written\n")) << run.err;
     EXPECT_FALSE(fs::exists(dir.path / "out"));  // not even the output folder
   }
@@ -416,8 +417,9 @@ TEST_F(Import, EditorsResavesKeepWhatTheyDidNotChange) {
     EXPECT_NE(run.err.find(c.unchanged ? "0 textures replaced" : "1 texture replaced"),
               std::string::npos)
         << run.err;
-    if (!c.warning.empty())
+    if (!c.warning.empty()) {
       EXPECT_NE(run.err.find("kelp: " + c.warning + "\n"), std::string::npos) << run.err;
+    }
   }
 }
 

@@ -53,6 +53,12 @@ struct Outcome {
   double mean_error = 0;
 };
 
+// A dry run's line: the file of an entry and what happens to it.
+struct Told {
+  std::string entry, file;
+  Outcome outcome;
+};
+
 struct ImportRun {
   const ImportRequest& request;
   WorkerPool& pool;  // reads and converts the images
@@ -62,7 +68,7 @@ struct ImportRun {
   std::vector<Frame> frames;
   std::size_t refused = 0;
   Counts counts;
-  std::vector<std::string> lines;  // the dry run's, in walk order
+  std::vector<Told> lines;  // the dry run's, in walk order
 };
 
 void refuse(std::size_t& refused, const std::string& subject, const std::string& why) {
@@ -78,6 +84,9 @@ std::string in_images(const ImportRequest& request, const std::string& name) {
   return request.images + "/" + name;
 }
 
+void tell(ImportRun& run, const std::string& entry, const std::string& file,
+          const Outcome& outcome);
+
 // The file of the folder that names `name`, in any case: image editors and file managers
 // change the case of names. Empty when there is none, or when two do (both refused).
 std::string take(ImportRun& run, const std::string& name) {
@@ -87,6 +96,10 @@ std::string take(ImportRun& run, const std::string& name) {
   const std::vector<std::string>& names = found->second;
   if (names.size() == 1) return names[0];
   refuse(run, names[0], "and " + names[1] + " name the same entry; neither is read");
+  for (const std::string& file : names) {
+    tell(run, file.substr(0, file.size() - png_extension.size()), file,
+         {"refused", "another file names the same entry"});
+  }
   return "";
 }
 
@@ -110,7 +123,7 @@ std::string told(const ImportRun& run, const std::string& entry, const std::stri
 
 void tell(ImportRun& run, const std::string& entry, const std::string& file,
           const Outcome& outcome) {
-  if (run.request.dry_run) run.lines.push_back(told(run, entry, file, outcome));
+  if (run.request.dry_run) run.lines.push_back({entry, file, outcome});
 }
 
 // Reads a file of the folder whole, or nothing (refused) when it is not a regular file, cannot
@@ -151,7 +164,11 @@ void add_change(ImportRun& run, Frame& frame, std::uint64_t key, ByteBuffer byte
   for (std::size_t i = 0; i < frame.changes.size(); ++i) {
     if (frame.changes[i].key != key) continue;
     if (frame.changes[i].bytes != bytes) {
-      refuse(run, file, "changes the record that " + frame.changed_by[i] + " changes, differently");
+      std::string why = "changes the record that " + frame.changed_by[i] + " changes, differently";
+      refuse(run, file, why);
+      for (Told& line : run.lines) {
+        if (line.file == file) line.outcome = {"refused", why};
+      }
     }
     return;
   }
@@ -284,8 +301,8 @@ void import_texture(ImportRun& run, const Entry& entry) {
   }
   auto result = std::make_shared<TextureImport>();
   *result = {file, {}, run.frames.size() - 1, entry_key(entry), {}, 0, {}};
-  std::size_t line = run.lines.size();  // told when the job is reported
-  if (run.request.dry_run) run.lines.emplace_back();
+  std::size_t line = run.lines.size();  // its outcome is known when the job is reported
+  if (run.request.dry_run) run.lines.push_back({entry.name, file, {}});
   run.pool.submit(
       [&request = run.request, bytes = *record, texture = entry.texture, result](unsigned) {
         try {
@@ -295,8 +312,8 @@ void import_texture(ImportRun& run, const Entry& entry) {
         }
         return true;
       },
-      [&run, result, line, name = entry.name] {
-        if (run.request.dry_run) run.lines[line] = told(run, name, result->file, result->outcome);
+      [&run, result, line] {
+        if (run.request.dry_run) run.lines[line].outcome = result->outcome;
         add_counts(run.counts, result->counts);
         run.refused += result->refused;
         if (result->changed) {
@@ -437,7 +454,7 @@ int import_source(const ImportRequest& request, Bytes source) {
       warn(in_images(run.request, file), "matches no entry; not read");
     }
   }
-  for (const std::string& line : run.lines) print_line(line);
+  for (const Told& line : run.lines) print_line(told(run, line.entry, line.file, line.outcome));
   std::size_t moved = 0;
   std::optional<ByteBuffer> rebuilt;
   bool unchanged = run.frames.front().changes.empty();

@@ -214,11 +214,14 @@ bool settle_alpha(Image& image, const TexturePixels& current, bool console_scale
   if (image.alpha == ImageAlpha::none) {
     std::vector<Colour> made;
     std::vector<Colour> pixels = pixels_of(image, made);
+    std::uint8_t opaque = console_scale ? console_opaque : file_opaque;
+    bool kept = false;  // some pixel of the texture is not opaque
     for (std::size_t i = 0; i < pixels.size() && i < current.indices.size(); ++i) {
       pixels[i].alpha = pixel_of(current, i).alpha;
+      kept = kept || pixels[i].alpha != opaque;
     }
     image = {image.side, std::move(pixels), {}, {}, ImageAlpha::scaled, image.alpha_text};
-    return true;
+    return kept;
   }
   std::vector<Colour>& colours = image.indices.empty() ? image.pixels : image.palette;
   bool above_console = std::any_of(colours.begin(), colours.end(),

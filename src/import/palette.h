@@ -33,7 +33,7 @@ bool same_visible(Colour a, Colour b);
 // scale (every palette alpha at most 128) alpha read from a file on 0..255 is mapped as
 // round(v * 128 / 255); a bitmap's alpha counts as on the console's scale when no value passes
 // 128. A raw record takes alpha as stored. An image without alpha takes the texture's pixel by
-// pixel, and then this returns true.
+// pixel; this returns true when that kept some transparency (a pixel that is not opaque).
 bool settle_alpha(Image& image, const TexturePixels& current, bool console_scale);
 
 // The mean absolute error of a quantized texture against the image's pixels, per channel, over

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <functional>
 
@@ -113,6 +114,7 @@ TEST_F(Import, UneditedExportsGiveTheSourceBackByteForByte) {
       RunResult run = import(c.name);
       EXPECT_EQ(run.exit_code, 0) << run.err;
       EXPECT_EQ(run.out, banner_text());
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;  // the summary
       EXPECT_EQ(rebuilt(c.name), c.bytes);
     }
   }
@@ -322,6 +324,9 @@ TEST_F(Import, RefusalsWriteNothing) {
     EXPECT_EQ(run.err.find(c.reason), run.err.rfind(c.reason)) << run.err;  // said once
     EXPECT_TRUE(run.err.ends_with("kelp: nothing was written\n")) << run.err;
     EXPECT_FALSE(fs::exists(dir.path / "out"));  // not even the output folder
+    RunResult dry = run_kelp(dir.path, {kelp_binary(), "--import", "images", "--list", "r.img"});
+    EXPECT_EQ(dry.exit_code, 1);
+    EXPECT_NE(dry.out.find(" refused ("), std::string::npos) << dry.out;
   }
 }
 

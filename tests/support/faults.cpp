@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdarg>
@@ -31,9 +32,10 @@ Function next(const char* name) {
   return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
-long creates = 0;
-long written = 0;
-long read_so_far = 0;
+// Counted by every thread that writes or reads.
+std::atomic<long> creates = 0;
+std::atomic<long> written = 0;
+std::atomic<long> read_so_far = 0;
 
 bool create_fails() {
   long from = setting("KELP_FAULT_CREATE_FROM", 0);
@@ -41,7 +43,7 @@ bool create_fails() {
 }
 
 // How many of `count` bytes may pass before the limit `name`, counted in `so_far`.
-long allowance(const char* name, long& so_far, size_t count) {
+long allowance(const char* name, long so_far, size_t count) {
   long limit = setting(name, -1);
   if (limit < 0) return static_cast<long>(count);
   long left = limit > so_far ? limit - so_far : 0;

@@ -126,29 +126,29 @@ void tell(ImportRun& run, const std::string& entry, const std::string& file,
   if (run.request.dry_run) run.lines.push_back({entry, file, outcome});
 }
 
-// Reads a file of the folder whole, or nothing (refused) when it is not a regular file, cannot
-// be read, or is larger than `most`.
-std::optional<ByteBuffer> read_input(const ImportRequest& request, const std::string& name,
-                                     std::uint64_t most, std::size_t& refused) {
+// Reads a file of the folder whole; refused when it is not a regular file, cannot be read, or
+// is larger than `most`.
+Result<ByteBuffer> read_input(const ImportRequest& request, const std::string& name,
+                              std::uint64_t most) {
   std::optional<platform::File> file = platform::open_unshared(in_images(request, name));
-  if (!file) {
-    refuse(refused, name, "not a regular file that can be read");
-    return std::nullopt;
-  }
+  if (!file) return Refusal{"not a regular file that can be read"};
   std::uint64_t size = platform::file_size(*file);
-  std::optional<ByteBuffer> bytes;
+  Result<ByteBuffer> bytes =
+      Refusal{"is " + std::to_string(size) + " bytes, too large for this entry"};
   int error = 0;
-  if (size > most) {
-    refuse(refused, name, "is " + std::to_string(size) + " bytes, too large for this entry");
-  } else {
-    bytes.emplace(size);
-    if (platform::read_whole(*file, *bytes, error) != size) {
-      refuse(refused, name, "cannot be read whole");
-      bytes.reset();
-    }
+  if (size <= most) {
+    bytes = ByteBuffer(size);
+    if (platform::read_whole(*file, *bytes, error) != size) bytes = Refusal{"cannot be read whole"};
   }
   platform::close_file(*file);
   return bytes;
+}
+
+// Refuses the entry's file: `why` in the warning, `detail` on the dry run's line.
+void refuse_file(ImportRun& run, const Entry& entry, const std::string& file,
+                 const std::string& why, const std::string& detail) {
+  tell(run, entry.name, file, {"refused", detail});
+  refuse(run, file, why);
 }
 
 std::uint64_t entry_key(const Entry& entry) {
@@ -236,10 +236,11 @@ void check_alpha(const TextureImport& result, const Image& image, bool console_s
 void read_texture_image(const ImportRequest& request, Bytes record, const TextureRecord& texture,
                         TextureImport& result) {
   std::uint64_t side = texture.side;
-  std::optional<ByteBuffer> bytes =
-      read_input(request, result.file, side * side * bytes_per_pixel + image_slack, result.refused);
+  Result<ByteBuffer> bytes =
+      read_input(request, result.file, side * side * bytes_per_pixel + image_slack);
   if (!bytes) {
-    result.outcome = {"refused", "cannot be read"};  // read_input said why
+    refuse(result.refused, result.file, bytes.refusal);
+    result.outcome = {"refused", "cannot be read"};
     return;
   }
   Result<Image> image = read_image(*bytes, result.file, texture.side);
@@ -295,10 +296,7 @@ void import_texture(ImportRun& run, const Entry& entry) {
     return;
   }
   Result<Bytes> record = record_bytes(entry);
-  if (!record) {
-    tell(run, entry.name, file, {"refused", record.refusal});
-    return refuse(run, file, record.refusal);
-  }
+  if (!record) return refuse_file(run, entry, file, record.refusal, record.refusal);
   auto result = std::make_shared<TextureImport>();
   *result = {file, {}, run.frames.size() - 1, entry_key(entry), {}, 0, {}};
   std::size_t line = run.lines.size();  // its outcome is known when the job is reported
@@ -327,15 +325,15 @@ void import_raw(ImportRun& run, const Entry& entry) {
   std::string file = take(run, entry.name + std::string(bin_extension));
   if (file.empty()) return;
   std::uint64_t most = entry.container == ContainerKind::archive ? max_decoded_size : max_bin_size;
-  std::optional<ByteBuffer> bytes = read_input(run.request, file, most, run.refused);
-  if (!bytes) return tell(run, entry.name, file, {"refused", "cannot be read"});
+  Result<ByteBuffer> bytes = read_input(run.request, file, most);
+  if (!bytes) return refuse_file(run, entry, file, bytes.refusal, "cannot be read");
   Bytes old = raw_bytes(entry);
   if (std::equal(bytes->begin(), bytes->end(), old.begin(), old.end())) {
     return tell(run, entry.name, file, {"unchanged", ""});
   }
   if (bytes->empty()) {
-    tell(run, entry.name, file, {"refused", "is empty"});
-    return refuse(run, file, "is empty; an entry must keep at least one byte");
+    return refuse_file(run, entry, file, "is empty; an entry must keep at least one byte",
+                       "is empty");
   }
   tell(run, entry.name, file, {"replaced", "new bytes"});
   ++run.counts.raw;
@@ -371,8 +369,8 @@ void on_entry(ImportRun& run, const Entry& entry) {
       pass_over_bin(run, entry);
       std::string file = texture_file(run, entry);
       if (file.empty()) return;
-      tell(run, entry.name, file, {"refused", "the entry is damaged"});
-      refuse(run, file, "the entry is damaged: " + entry.damage);
+      refuse_file(run, entry, file, "the entry is damaged: " + entry.damage,
+                  "the entry is damaged");
       return;
     }
   }

@@ -207,13 +207,18 @@ double quantization_error(const std::vector<Colour>& pixels, const TexturePixels
                        std::abs(a.blue - b.blue)) +
              std::abs(a.alpha - b.alpha);
   }
-  return visible == 0 ? 0 : total / (sizeof(Colour) * static_cast<double>(visible));
+  constexpr double channels = 4;  // red, green, blue, alpha
+  return visible == 0 ? 0 : total / (channels * static_cast<double>(visible));
 }
 
 bool settle_alpha(Image& image, const TexturePixels& current, bool console_scale) {
   if (image.alpha == ImageAlpha::none) {
-    std::vector<Colour> made;
-    std::vector<Colour> pixels = pixels_of(image, made);
+    std::vector<Colour> pixels;
+    if (image.indices.empty()) {
+      pixels = std::move(image.pixels);
+    } else {
+      pixels_of(image, pixels);
+    }
     std::uint8_t opaque = console_scale ? console_opaque : file_opaque;
     bool kept = false;  // some pixel of the texture is not opaque
     for (std::size_t i = 0; i < pixels.size() && i < current.indices.size(); ++i) {

@@ -65,7 +65,7 @@ std::vector<std::uint8_t> packed_4bit_rows(const TextureRecord& texture) {
 int set_palette(spng_ctx* context, const TextureRecord& texture) {
   Palette palette = palette_in_index_order(texture);
   std::size_t colours = texture.colours();
-  bool console_scale = on_console_scale(texture);
+  bool console_scale = on_console_scale(palette, colours);
   spng_plte plte{};
   spng_trns trns{};
   plte.n_entries = static_cast<std::uint32_t>(colours);

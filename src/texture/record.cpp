@@ -58,10 +58,13 @@ Palette palette_in_index_order(const TextureRecord& texture) {
   return palette;
 }
 
-bool on_console_scale(const TextureRecord& texture) {
-  Palette palette = palette_in_index_order(texture);
-  return std::all_of(palette.begin(), palette.begin() + texture.colours(),
+bool on_console_scale(const Palette& palette, std::size_t colours) {
+  return std::all_of(palette.begin(), palette.begin() + colours,
                      [](const Colour& c) { return c.alpha <= console_opaque; });
+}
+
+bool on_console_scale(const TextureRecord& texture) {
+  return on_console_scale(palette_in_index_order(texture), texture.colours());
 }
 
 TexturePixels load_texture(const TextureRecord& texture) {

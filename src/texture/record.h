@@ -75,6 +75,7 @@ Palette palette_in_index_order(const TextureRecord& texture);
 
 // True when every palette entry is on the console's scale (alpha at most 128).
 bool on_console_scale(const TextureRecord& texture);
+bool on_console_scale(const Palette& palette, std::size_t colours);
 
 // Position at which a TX8 palette stores the colour of `index`: stored groups of 32 entries have
 // their middle blocks of 8 exchanged (bits 3 and 4 swapped). Its own inverse.

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "common/output.h"
 #include "texture/bitmap.h"
 
 namespace kelp {
@@ -20,11 +21,6 @@ std::string_view kind_name(EntryKind kind) {
 
 bool is_texture(const Entry& entry) {
   return entry.kind == EntryKind::tx4 || entry.kind == EntryKind::tx8;
-}
-
-void print_line(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
 }
 
 // Names are file names and may hold bytes that are not UTF-8; those become U+FFFD.

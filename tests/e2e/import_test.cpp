@@ -460,6 +460,11 @@ TEST_F(Import, QuantizesHonestlyAndTheDryRunShowsIt) {
   EXPECT_LE(std::stod(run.err.substr(at + 11)), 3.0) << run.err;
   DecodedPng png = reexported("q.img", "q_0000");
   for (std::size_t i = 0; i < 64; i += 2) EXPECT_EQ(png.pixels[i], (Rgba{71, 112, 76, 0})) << i;
+  std::uint8_t next = 0;  // the palette in order of first appearance, top row first
+  for (std::uint8_t index : png.indices) {
+    ASSERT_LE(index, next);
+    if (index == next) ++next;
+  }
 }
 
 }  // namespace

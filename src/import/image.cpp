@@ -186,6 +186,9 @@ Result<Image> read_bmp(Bytes file, const std::string& name, std::uint32_t side) 
     return refuse(name,
                   (cut ? "is cut short (" : "is not a bitmap kelp reads (") + layout.refusal + ")");
   }
+  if (!layout->masks_readable) {
+    return refuse(name, "is not a bitmap kelp reads (unreadable bit-field masks)");
+  }
   Result<std::vector<Colour>> pixels = bitmap_colours(file, *layout);
   if (!pixels) return refuse(name, "is damaged (" + pixels.refusal + ")");
   ImageAlpha alpha = layout->masks.alpha == 0 ? ImageAlpha::none : ImageAlpha::bitmap;

@@ -30,9 +30,9 @@ bool is_digit(char c) {
 bool standard_masks(const BitmapLayout& layout) {
   if (layout.header.compression == compression_none) return true;
   const ColourMasks& m = layout.masks;
-  return layout.header.compression == compression_bit_fields && m.red == default_red_mask &&
-         m.green == default_green_mask && m.blue == default_blue_mask &&
-         (m.alpha == default_alpha_mask || m.alpha == 0);
+  return layout.header.compression == compression_bit_fields && layout.masks_readable &&
+         m.red == default_red_mask && m.green == default_green_mask &&
+         m.blue == default_blue_mask && (m.alpha == default_alpha_mask || m.alpha == 0);
 }
 
 struct Placement {

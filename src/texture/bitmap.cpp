@@ -135,14 +135,15 @@ Result<BitmapLayout> read_bitmap_layout(Bytes file) {
                       static_cast<std::uint32_t>(height < 0 ? -height : height),
                       height < 0,
                       {},
+                      true,
                       {}};
   if (!fits(file, header->pixel_offset, row_stride(*header) * layout.height)) {
     return Refusal{"its pixels run past the end of the file"};
   }
   if (header->bits == bmp_bits_per_pixel) {
     std::optional<ColourMasks> masks = read_masks(file, *header);
-    if (!masks) return Refusal{"unreadable bit-field masks"};
-    layout.masks = *masks;
+    layout.masks = masks.value_or(ColourMasks{});
+    layout.masks_readable = masks.has_value();
     return layout;
   }
   layout.masks.alpha = 0;
@@ -162,6 +163,7 @@ Bytes bitmap_row(Bytes file, const BitmapLayout& layout, std::uint32_t y) {
 Result<std::vector<Colour>> bitmap_colours(Bytes file, const BitmapLayout& layout) {
   constexpr std::size_t rgb_size = 3;
   const ColourMasks& m = layout.masks;
+  if (!layout.masks_readable) return Refusal{"unreadable bit-field masks"};
   std::size_t table_entries = layout.colour_table.size() / colour_table_entry_size;
   std::vector<Colour> pixels;
   pixels.reserve(std::size_t{layout.width} * layout.height);

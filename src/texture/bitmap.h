@@ -79,8 +79,9 @@ struct BitmapLayout {
   BitmapHeader header{};
   std::uint32_t width = 0, height = 0;  // the height without its sign
   bool top_row_first = false;
-  ColourMasks masks;   // 32-bit pixels
-  Bytes colour_table;  // 1-, 4- and 8-bit pixels
+  ColourMasks masks;           // 32-bit pixels
+  bool masks_readable = true;  // false: the masks are cut short or not contiguous
+  Bytes colour_table;          // 1-, 4- and 8-bit pixels
 };
 
 // The layout of a bitmap of a kind listed above, or why it cannot be read.
@@ -90,7 +91,8 @@ Result<BitmapLayout> read_bitmap_layout(Bytes file);
 Bytes bitmap_row(Bytes file, const BitmapLayout& layout, std::uint32_t y);
 
 // The picture's pixels, top row first, each channel on 0..255 (alpha as the masks give it, 0
-// without an alpha mask); refused when an index lies past the colour table.
+// without an alpha mask); refused when an index lies past the colour table or the masks cannot
+// be read.
 Result<std::vector<Colour>> bitmap_colours(Bytes file, const BitmapLayout& layout);
 
 // Byte size of a bitmap file of the given dimensions.

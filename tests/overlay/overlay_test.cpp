@@ -71,6 +71,8 @@ TEST(ReadBitmap, AcceptsPlainAndEditorBitmaps) {
   ASSERT_TRUE(v5);
   EXPECT_FALSE(v5->plain_header);
   EXPECT_EQ(ByteVec(v5->pixels.begin(), v5->pixels.end()), image.pixels);
+  // Plain pixels ignore the masks a larger header holds, even ones that make no sense.
+  EXPECT_TRUE(read_bitmap(test::patched(test::patched(v5_file, 30, 0), 66, 0x0F0F0000)));
   // Bit fields after a 40-byte header, with three masks.
   ByteVec fields = test::bitmap_header(3, 2);
   test::put_u32(fields, 10, 66), test::put_u32(fields, 30, 3);

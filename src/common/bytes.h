@@ -5,10 +5,16 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 
 namespace kelp {
 
 using Bytes = std::span<const std::uint8_t>;
+
+// The characters of a text as bytes.
+inline Bytes text_bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
 
 // True when `count` bytes from `offset` on lie inside `bytes`.
 constexpr bool fits(Bytes bytes, std::uint64_t offset, std::uint64_t count) {

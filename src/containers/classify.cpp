@@ -39,4 +39,10 @@ std::string entry_name(std::string_view container, std::uint32_t index) {
   return name;
 }
 
+std::string_view kind_name(EntryKind kind) {
+  constexpr std::string_view names[] = {"TX4",     "TX8",   "MOT",    "package",  // as EntryKind
+                                        "archive", "other", "damaged"};
+  return names[static_cast<std::size_t>(kind)];
+}
+
 }  // namespace kelp

@@ -37,6 +37,9 @@ bool archive_signature(std::uint32_t w0, std::uint32_t w1);
 // Classifies the entry whose first bytes are `head` (at least classification_size of them).
 EntryKind classify_entry(Bytes head, ArchiveRule rule);
 
+// The kind's name in listings: "TX4", "TX8", "MOT", "package", "archive", "other", "damaged".
+std::string_view kind_name(EntryKind kind);
+
 // "<container>_<index>", the index in upper-case hexadecimal with at least four digits.
 std::string entry_name(std::string_view container, std::uint32_t index);
 

@@ -62,8 +62,9 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
     if (writes && !make_output_folder(options.output_folder)) {
       exit_code = exit_incomplete;
     } else if (options.import_folder.empty()) {
-      UnpackRequest request{options.output_folder, options.list, options.json,
-                            options.raw,           options.png,  options.jobs};
+      UnpackRequest request{
+          options.output_folder, options.list, options.json,    options.raw,
+          options.png,           options.jobs, options.gallery, parts.name + parts.extension};
       exit_code = unpack_source(request, kind, parts.name, source.bytes);
     } else {
       ImportRequest request{options.import_folder, parts.name,   parts.name + parts.extension,

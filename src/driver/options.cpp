@@ -27,6 +27,7 @@ constexpr std::array option_table{
     KnownOption{0, "json", &Options::json},
     KnownOption{0, "raw", &Options::raw},
     KnownOption{0, "png", &Options::png},
+    KnownOption{0, "gallery", &Options::gallery},
     KnownOption{0, "import", nullptr, &Options::import_folder},
     KnownOption{0, "dither", &Options::dither},
     KnownOption{'j', "jobs", nullptr, &Options::jobs_text},
@@ -130,10 +131,15 @@ std::string check_combination(const Options& options, const char* const* argv, C
   std::string list = options.json ? "--json" : "--list";
   if (!options.import_folder.empty()) return check_import(options, extension);
   if (options.dither) return "--dither applies only to --import";
-  if (extension == ".bmp" && (options.list || options.png)) {
-    return (options.png ? "--png" : list) + " does not apply to a .bmp source";
+  if (extension == ".bmp" && (options.list || options.png || options.gallery)) {
+    return (options.png       ? "--png"
+            : options.gallery ? "--gallery"
+                              : list) +
+           " does not apply to a .bmp source";
   }
   if (options.png && options.list) return "--png and " + list + " cannot be combined";
+  if (options.gallery && options.list) return "--gallery and " + list + " cannot be combined";
+  if (options.gallery && !options.png) return "--gallery applies only to --png or --import";
   return "";
 }
 

@@ -16,6 +16,7 @@ struct Options {
   bool json = false;
   bool raw = false;
   bool png = false;
+  bool gallery = false;       // a page of the textures (--png), or of an import's changes
   std::string import_folder;  // --import: the folder of edited images
   bool dither = false;
   std::string jobs_text;  // --jobs as given

@@ -163,6 +163,10 @@ std::string locale_charset() {
   return charset;
 }
 
+std::string name_in_utf8(const std::string& name) {
+  return name;
+}
+
 std::string describe_error(int error) {
   return std::strerror(error);
 }

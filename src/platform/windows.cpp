@@ -169,6 +169,19 @@ std::string locale_charset() {
   return "cp" + std::to_string(::GetACP());
 }
 
+std::string name_in_utf8(const std::string& name) {
+  int size = static_cast<int>(name.size());
+  int wide_size = ::MultiByteToWideChar(CP_ACP, 0, name.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wide_size), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, name.data(), size, wide.data(), wide_size);
+  int utf8_size =
+      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(utf8_size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size, utf8.data(), utf8_size, nullptr,
+                        nullptr);
+  return utf8;
+}
+
 std::string describe_error(int error) {
   char* text = nullptr;
   DWORD length = ::FormatMessageA(

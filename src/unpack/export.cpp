@@ -78,19 +78,21 @@ void hand_in(Export& job, const Entry& entry, bool copied, const OutputFile& out
   if (entry.holder != nullptr && !copied) job.readers[entry.holder] = ticket;
 }
 
-void export_texture(Export& job, const Entry& entry) {
-  if (entry.texture.side == 0) return;
+// Returns the name of the file created, without its folder; empty when there is none.
+std::string export_texture(Export& job, const Entry& entry) {
+  if (entry.texture.side == 0) return "";
   TextureRecord texture = entry.texture;
   std::vector<std::uint8_t> copy;
   bool copied = keep_for_job<2>(entry, {&texture.palette, &texture.indices}, copy);
   OutputFile out = create_for_job(job, entry.name + (job.png ? ".png" : ".bmp"));
-  if (!out.created) return;
+  if (!out.created) return "";
   hand_in(job, entry, copied, out,
           [&job, out, texture, name = entry.name, copy = std::move(copy)](unsigned worker) mutable {
             WorkerBuffers& buffers = job.buffers[worker];
             return job.png ? write_png_file(out, name, texture, buffers.png)
                            : write_texture_file(out, texture, buffers.scratch);
           });
+  return out.name.substr(in_folder(job.folder, "").size());
 }
 
 void export_raw(Export& job, const Entry& entry) {
@@ -113,8 +115,11 @@ void export_entry(Export& job, const Entry& entry) {
   job.pool.settle();
   switch (entry.kind) {
     case EntryKind::tx4:
-    case EntryKind::tx8:
-      return export_texture(job, entry);
+    case EntryKind::tx8: {
+      std::string file = export_texture(job, entry);
+      if (job.gallery != nullptr) add_to_gallery(*job.gallery, entry, file);
+      return;
+    }
     case EntryKind::mot:
     case EntryKind::other:
       if (job.raw) export_raw(job, entry);
@@ -122,6 +127,7 @@ void export_entry(Export& job, const Entry& entry) {
     case EntryKind::package:
     case EntryKind::archive:
     case EntryKind::damaged:
+      if (job.gallery != nullptr) add_to_gallery(*job.gallery, entry, "");
       return;
   }
 }

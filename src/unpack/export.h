@@ -10,6 +10,7 @@
 
 #include "common/pool.h"
 #include "containers/walk.h"
+#include "gallery/page.h"
 #include "texture/bitmap.h"
 
 namespace kelp {
@@ -33,8 +34,9 @@ struct Export {
   std::vector<WorkerBuffers> buffers{};
   // The ticket of the last job that reads each work buffer.
   std::map<const WorkBuffer*, std::uint64_t> readers{};
-  bool failed = false;  // some file could not be created (named on standard error)
-  WorkerPool pool;      // last, so that its workers are done before the buffers go
+  Gallery* gallery = nullptr;  // when set, every texture is added to it
+  bool failed = false;         // some file could not be created (named on standard error)
+  WorkerPool pool;             // last, so that its workers are done before the buffers go
 };
 
 // The walk's handler for the unpack; the pool's workers write the files.

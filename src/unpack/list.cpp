@@ -11,14 +11,6 @@ namespace kelp {
 
 namespace {
 
-// In the order of EntryKind.
-constexpr std::string_view kind_names[] = {"TX4",     "TX8",   "MOT",    "package",
-                                           "archive", "other", "damaged"};
-
-std::string_view kind_name(EntryKind kind) {
-  return kind_names[static_cast<std::size_t>(kind)];
-}
-
 bool is_texture(const Entry& entry) {
   return entry.kind == EntryKind::tx4 || entry.kind == EntryKind::tx8;
 }

@@ -1,5 +1,6 @@
 #include "unpack/unpack.h"
 
+#include "common/diagnostics.h"
 #include "common/exit_codes.h"
 #include "unpack/export.h"
 #include "unpack/list.h"
@@ -17,9 +18,23 @@ int unpack_source(const UnpackRequest& request, ContainerKind kind, const std::s
     finish_listing(listing);
     return whole ? exit_success : exit_incomplete;
   }
-  Export job{request.folder, request.raw, request.png, {}, {}, false, WorkerPool(request.jobs)};
+  Gallery gallery{request.title, {}, {}};
+  Export job{request.folder,
+             request.raw,
+             request.png,
+             {},
+             {},
+             request.gallery ? &gallery : nullptr,
+             false,
+             WorkerPool(request.jobs)};
   bool whole = walk_source(kind, name, source, export_handler(job), limits);
-  return finish_export(job) && whole ? exit_success : exit_incomplete;
+  bool written = finish_export(job);
+  if (request.gallery) {
+    std::optional<std::string> page = write_gallery(gallery, name + ".html", request.folder);
+    if (page) note("wrote the gallery " + *page);
+    written = written && page;
+  }
+  return written && whole ? exit_success : exit_incomplete;
 }
 
 }  // namespace kelp

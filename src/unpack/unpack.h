@@ -10,15 +10,17 @@
 namespace kelp {
 
 struct UnpackRequest {
-  std::string folder;  // where files go; empty: the current folder
-  bool list = false;   // print the tree instead of writing files
-  bool json = false;   // the listing as JSON Lines
-  bool raw = false;    // also MOT records and unrecognised entries, as .bin files
-  bool png = false;    // textures as indexed PNGs instead of bitmaps
-  unsigned jobs = 1;   // workers that write the files
+  std::string folder;    // where files go; empty: the current folder
+  bool list = false;     // print the tree instead of writing files
+  bool json = false;     // the listing as JSON Lines
+  bool raw = false;      // also MOT records and unrecognised entries, as .bin files
+  bool png = false;      // textures as indexed PNGs instead of bitmaps
+  unsigned jobs = 1;     // workers that write the files
+  bool gallery = false;  // also a page that shows the textures (with png)
+  std::string title;     // the source's file name, the page's title
 };
 
-// Lists or unpacks the container `name`; the exit code.
+// Lists or unpacks the container `name`; the exit code. The gallery page is "<name>.html".
 int unpack_source(const UnpackRequest& request, ContainerKind kind, const std::string& name,
                   Bytes source);
 

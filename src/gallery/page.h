@@ -1,0 +1,46 @@
+// The pages that show textures in a browser: one self-contained HTML file each, its style, script
+// and data inline, that fetches nothing but the images beside it and works from file://.
+// The gallery shows every texture of an unpack as a tile in the container tree; the changes
+// page shows, for each file an import read, the texture before and after.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "containers/walk.h"
+
+namespace kelp {
+
+// A browser cannot read a file:// image's pixels, so the palettes are in the page: each distinct
+// palette once, deflated as one block.
+struct Gallery {
+  std::string title;                                          // the source's file name
+  std::string entries;                                        // JSON objects, comma-separated
+  std::string palettes;                                       // RGBA as the textures store them
+  std::unordered_map<std::string, std::size_t> palette_at{};  // palette bytes: where they are
+};
+
+// Adds the entry to the tree: containers as headings, textures and damaged entries as tiles.
+// `file` is the name of the texture's file in the page's folder; empty when none was written.
+void add_to_gallery(Gallery& gallery, const Entry& entry, const std::string& file);
+
+// One file that an import read: what became of it, its warnings, and its texture as PNG files
+// before and after (empty when there is none).
+struct ChangeRow {
+  std::string entry, file, result, detail;
+  std::vector<std::string> warnings{};
+  std::vector<std::uint8_t> before{}, after{};
+};
+
+// Writes the page as `name` in `folder`, never over an existing file (a clash gets a suffix);
+// the path written, or nothing, with a warning, when it could not be.
+std::optional<std::string> write_gallery(const Gallery& gallery, const std::string& name,
+                                         const std::string& folder);
+std::optional<std::string> write_changes_page(const std::string& title,
+                                              const std::vector<ChangeRow>& rows,
+                                              const std::string& name, const std::string& folder);
+
+}  // namespace kelp

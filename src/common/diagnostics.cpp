@@ -85,8 +85,8 @@ void note(std::string_view text) {
   platform::error_line("kelp: " + std::string(text));
 }
 
-void hold_diagnostics(DiagnosticLog* log) {
-  held = log;
+DiagnosticLog* hold_diagnostics(DiagnosticLog* log) {
+  return std::exchange(held, log);
 }
 
 void print_diagnostics(const DiagnosticLog& log) {

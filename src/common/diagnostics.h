@@ -32,8 +32,8 @@ struct Diagnostic {
 using DiagnosticLog = std::vector<Diagnostic>;
 
 // While `log` is set (on this thread only), warnings and notes are kept in it instead of
-// printed; nullptr prints them again.
-void hold_diagnostics(DiagnosticLog* log);
+// printed; nullptr prints them again. Returns the log that was set before.
+DiagnosticLog* hold_diagnostics(DiagnosticLog* log);
 
 // Prints what was kept, as warn and note would have printed it then.
 void print_diagnostics(const DiagnosticLog& log);

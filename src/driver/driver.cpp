@@ -69,7 +69,8 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
     } else {
       ImportRequest request{options.import_folder, parts.name,   parts.name + parts.extension,
                             options.output_folder, kind,         options.dither,
-                            options.jobs,          options.list, options.json};
+                            options.jobs,          options.list, options.json,
+                            options.gallery};
       exit_code = import_source(request, source.bytes);
     }
   }

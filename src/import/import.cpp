@@ -15,6 +15,7 @@
 #include "common/pool.h"
 #include "containers/lzss.h"
 #include "containers/package.h"
+#include "gallery/page.h"
 #include "import/image.h"
 #include "import/palette.h"
 #include "import/rebuild.h"
@@ -53,10 +54,13 @@ struct Outcome {
   double mean_error = 0;
 };
 
-// A dry run's line: the file of an entry and what happens to it.
+// A dry run's line: the file of an entry and what happens to it; for the changes page, its
+// warnings and the texture as PNG files before and after.
 struct Told {
   std::string entry, file;
   Outcome outcome;
+  std::vector<std::string> warnings{};
+  std::vector<std::uint8_t> before{}, after{};
 };
 
 struct ImportRun {
@@ -86,6 +90,10 @@ std::string in_images(const ImportRequest& request, const std::string& name) {
 
 void tell(ImportRun& run, const std::string& entry, const std::string& file,
           const Outcome& outcome);
+
+bool keeps_lines(const ImportRequest& request) {
+  return request.dry_run || request.gallery;
+}
 
 // The file of the folder that names `name`, in any case: image editors and file managers
 // change the case of names. Empty when there is none, or when two do (both refused).
@@ -123,7 +131,7 @@ std::string told(const ImportRun& run, const std::string& entry, const std::stri
 
 void tell(ImportRun& run, const std::string& entry, const std::string& file,
           const Outcome& outcome) {
-  if (run.request.dry_run) run.lines.push_back({entry, file, outcome});
+  if (keeps_lines(run.request)) run.lines.push_back({entry, file, outcome});
 }
 
 // Reads a file of the folder whole; refused when it is not a regular file, cannot be read, or
@@ -213,6 +221,8 @@ struct TextureImport {
   Counts counts;
   std::size_t refused = 0;
   std::optional<ByteBuffer> changed;
+  std::vector<std::string> warnings{};
+  std::vector<std::uint8_t> before{}, after{};  // for the changes page
 };
 
 constexpr std::string_view rule_names[] = {"unchanged", "exact colours", "palette kept",
@@ -283,6 +293,14 @@ void read_texture_image(const ImportRequest& request, Bytes record, const Textur
   ++result.counts.replaced;
 }
 
+// The texture before and after as PNG files, for the changes page.
+void show_change(const TextureRecord& texture, TextureImport& result) {
+  encode_png(texture, result.before);
+  if (!result.changed) return;
+  Result<TextureRecord> changed = locate_texture(*result.changed, texture.bits_per_index);
+  if (changed) encode_png(*changed, result.after);
+}
+
 void add_counts(Counts& to, const Counts& more) {
   to.replaced += more.replaced;
   to.quantized += more.quantized;
@@ -300,18 +318,32 @@ void import_texture(ImportRun& run, const Entry& entry) {
   auto result = std::make_shared<TextureImport>();
   *result = {file, {}, run.frames.size() - 1, entry_key(entry), {}, 0, {}};
   std::size_t line = run.lines.size();  // its outcome is known when the job is reported
-  if (run.request.dry_run) run.lines.push_back({entry.name, file, {}});
+  if (keeps_lines(run.request)) run.lines.push_back({entry.name, file, {}});
   run.pool.submit(
       [&request = run.request, bytes = *record, texture = entry.texture, result](unsigned) {
+        DiagnosticLog warnings;
+        DiagnosticLog* outer = hold_diagnostics(&warnings);
         try {
           read_texture_image(request, bytes, texture, *result);
+          if (request.gallery) show_change(texture, *result);
         } catch (const std::bad_alloc&) {
           refuse_file(*result, "not enough memory to read it");
         }
+        hold_diagnostics(outer);
+        for (const Diagnostic& warning : warnings) {
+          std::string subject = warning.subject.empty() ? "" : warning.subject + ": ";
+          result->warnings.push_back(subject + warning.text);
+        }
+        print_diagnostics(warnings);
         return true;
       },
       [&run, result, line] {
-        if (run.request.dry_run) run.lines[line].outcome = result->outcome;
+        if (keeps_lines(run.request)) {
+          run.lines[line].outcome = result->outcome;
+          run.lines[line].warnings = std::move(result->warnings);
+          run.lines[line].before = std::move(result->before);
+          run.lines[line].after = std::move(result->after);
+        }
         add_counts(run.counts, result->counts);
         run.refused += result->refused;
         if (result->changed) {
@@ -421,6 +453,21 @@ std::map<std::string, std::vector<std::string>> candidate_files(const ImportRequ
   return files;
 }
 
+// Writes the changes page, "<source name>-changes.html"; its path, or nothing (warned).
+std::optional<std::string> write_changes(ImportRun& run) {
+  const ImportRequest& request = run.request;
+  if (!make_output_folder(request.output_folder)) return std::nullopt;
+  std::vector<ChangeRow> rows;
+  for (Told& line : run.lines) {
+    rows.push_back({line.entry, line.file, line.outcome.result, line.outcome.detail,
+                    std::move(line.warnings), std::move(line.before), std::move(line.after)});
+  }
+  std::optional<std::string> page =
+      write_changes_page(request.output_name + " changes", rows,
+                         request.source_name + "-changes.html", request.output_folder);
+  return page;
+}
+
 std::string counted(std::size_t count, const std::string& one, const std::string& many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
@@ -452,7 +499,11 @@ int import_source(const ImportRequest& request, Bytes source) {
       warn(in_images(run.request, file), "matches no entry; not read");
     }
   }
-  for (const Told& line : run.lines) print_line(told(run, line.entry, line.file, line.outcome));
+  if (request.dry_run) {
+    for (const Told& line : run.lines) print_line(told(run, line.entry, line.file, line.outcome));
+  }
+  std::optional<std::string> page;
+  if (request.gallery && request.dry_run) page = write_changes(run);
   std::size_t moved = 0;
   std::optional<ByteBuffer> rebuilt;
   bool unchanged = run.frames.front().changes.empty();
@@ -460,7 +511,7 @@ int import_source(const ImportRequest& request, Bytes source) {
     rebuilt = rebuild(run, run.frames.front(), request.output_name, &moved);
   }
   if (run.refused > 0 || (!unchanged && !rebuilt)) {
-    note("nothing was written");
+    note(page ? "nothing was written but the changes page " + *page : "nothing was written");
     return exit_incomplete;
   }
   if (moved > 0) {
@@ -471,7 +522,8 @@ int import_source(const ImportRequest& request, Bytes source) {
   if (request.dry_run) {
     note(summary(run.counts,
                  "would write " + free_output_name(request.output_name, request.output_folder)));
-    return exit_success;
+    if (page) note("wrote the changes page " + *page);
+    return request.gallery && !page ? exit_incomplete : exit_success;
   }
   if (!make_output_folder(request.output_folder)) return exit_incomplete;
   OutputFile out = create_output_or_warn(request.output_name, request.output_folder);
@@ -480,7 +532,10 @@ int import_source(const ImportRequest& request, Bytes source) {
   write_output(out, unchanged ? source : Bytes(*rebuilt));
   if (!finish_output(out)) return exit_incomplete;
   note(summary(run.counts, "wrote " + out.name));
-  return exit_success;
+  if (!request.gallery) return exit_success;
+  page = write_changes(run);
+  if (page) note("wrote the changes page " + *page);
+  return page ? exit_success : exit_incomplete;
 }
 
 }  // namespace kelp

@@ -20,11 +20,13 @@ struct ImportRequest {
   unsigned jobs = 1;     // workers that read the images
   bool dry_run = false;  // read and check everything, write nothing, print what would happen
   bool json = false;     // the dry run's lines as JSON Lines
+  bool gallery = false;  // also "<source_name>-changes.html", a page of what changed
 };
 
 // Rebuilds `source` and writes it, creating the output folder only then; the exit code (0, or 1
 // when something was refused, nothing being written then, or the file could not be written). A
-// dry run prints one line per file of the folder that the import reads, in walk order.
+// dry run prints one line per file of the folder that the import reads, in walk order; with
+// `gallery` the changes page is written too, and is a dry run's only file.
 int import_source(const ImportRequest& request, Bytes source);
 
 }  // namespace kelp

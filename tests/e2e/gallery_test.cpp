@@ -5,6 +5,7 @@
 #include "browser.h"
 #include "builders.h"
 #include "files.h"
+#include "image_builders.h"
 
 namespace kelp::test {
 namespace {
@@ -125,6 +126,66 @@ TEST(Gallery, ShowsEveryTextureInTheTreeAndAnswersTheUser) {
   EXPECT_EQ(facts["view"]["swatches"], 256);
   EXPECT_EQ(facts["view"]["first"], swatch_title(0, first.palette[0], 255));
   EXPECT_EQ(facts["view"]["last"], swatch_title(255, first.palette[255], 255));
+}
+
+constexpr const char* changes_probe = R"(
+  await Promise.all([...document.images].map((image) => image.decode().catch(() => 0)));
+  return [...document.querySelectorAll("tr.change")].map((row) => {
+    const cells = [...row.cells];
+    const width = (cell) => (cell.querySelector("img") ? cell.querySelector("img").naturalWidth : 0);
+    return {entry: cells[0].textContent, file: cells[1].textContent, result: cells[2].textContent,
+            before: width(cells[3]), after: width(cells[4]), warnings: cells[5].textContent};
+  });
+)";
+
+TEST(Gallery, ChangesPageShowsEachFileBeforeAndAfter) {
+  ASSERT_TRUE(have_browser()) << "Chromium is needed (tools/setup test installs it)";
+  TempDir dir;
+  Picture kept = picture(8, 256, 128), quantized = picture(8, 16, 128);
+  write_file(dir.path / "s.img", package({tx8_record(kept), tx8_record(picture(6, 256, 128)),
+                                          tx4_record(quantized), mot_record()}));
+  fs::create_directory(dir.path / "edits");
+  std::vector<Rgba> pixels;
+  for (std::uint8_t index : kept.indices) pixels.push_back(kept.palette[index ^ 1]);
+  for (Rgba& pixel : pixels) pixel.a = 255;
+  write_file(dir.path / "edits" / "s_0000.png", rgba_png(8, pixels));
+  std::vector<Rgba> many;  // 64 colours for a 16-colour palette: quantized
+  for (std::uint8_t i = 0; i < 64; ++i)
+    many.push_back({static_cast<std::uint8_t>(i * 4), 7, i, 255});
+  write_file(dir.path / "edits" / "s_0002.png", rgba_png(8, many));
+  write_file(dir.path / "edits" / "s_0001.png", text_bytes("not an image"));
+  write_file(dir.path / "edits" / "s_0003.bin", text_bytes("new bytes"));
+
+  RunResult run = run_kelp(
+      dir.path, {kelp_binary(), "--import", "edits", "--list", "--gallery", "-o", "out", "s.img"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("nothing was written but the changes page out/s-changes.html"),
+            std::string::npos)
+      << run.err;
+  ASSERT_EQ(files_in(dir.path / "out").size(), 1u);
+  Browsed browsed = browse(dir.path / "out" / "s-changes.html", changes_probe);
+  EXPECT_EQ(browsed.console, std::vector<std::string>{});
+  nlohmann::json want = nlohmann::json::parse(R"([
+    {"entry": "s_0000", "file": "s_0000.png", "result": "replacedpalette kept", "before": 8,
+     "after": 8, "warnings": ""},
+    {"entry": "s_0001", "file": "s_0001.png", "result": "refusedis not a PNG or BMP",
+     "before": 6, "after": 0, "warnings": "s_0001.png is not a PNG or BMP"},
+    {"entry": "s_0002", "file": "s_0002.png", "result": "quantized", "before": 8, "after": 8,
+     "warnings": "quantized"},
+    {"entry": "s_0003", "file": "s_0003.bin", "result": "replacednew bytes", "before": 0,
+     "after": 0, "warnings": ""}])");
+  nlohmann::json& quantized_row = browsed.facts.at(2);  // its mean error is the quantizer's
+  std::string result = quantized_row["result"], warnings = quantized_row["warnings"];
+  EXPECT_TRUE(result.starts_with("quantized64 colours quantized to 16, mean error ")) << result;
+  EXPECT_EQ(warnings, "s_0002.png: " + result.substr(9) + " per channel");
+  quantized_row["result"] = quantized_row["warnings"] = "quantized";
+  EXPECT_EQ(browsed.facts, want) << browsed.facts.dump(1);
+
+  fs::remove(dir.path / "edits" / "s_0001.png");
+  run = run_kelp(dir.path, {kelp_binary(), "--import", "edits", "--gallery", "-o", "out", "s.img"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(fs::exists(dir.path / "out" / "s.img"));
+  EXPECT_TRUE(fs::exists(dir.path / "out" / "s-changes_0001.html"));
 }
 
 }  // namespace

@@ -30,6 +30,11 @@ Options:
                     alpha keeps the texture's. With --list or --json: a dry
                     run that writes nothing and says what happens to each file
       --dither      with --import: dither textures that must be quantized
+      --gallery     with --png: also write <source>.html, a page that shows
+                    every texture in its container tree (open it in any
+                    browser). With --import: also write <source>-changes.html,
+                    each file read before and after; with --list it is the
+                    only file written
   -j, --jobs N      convert and write files on N worker threads, 1 to 64
                     (default: one per core, at most 8); files, names and
                     messages are the same for every N
@@ -57,8 +62,11 @@ Examples:
   kelp --json title.dat               the same as JSON Lines
   kelp --raw -o all scene.img         textures, and every other entry as .bin
   kelp --png -o edit scene.img        textures as PNGs, to edit
+  kelp --png --gallery -o see scene.img  the PNGs and see/scene.html
   kelp --import edit --list scene.img show what the import would do
   kelp --import edit -o new scene.img write new/scene.img with the edits
+  kelp --import edit --list --gallery -o look scene.img
+                                      only look/scene-changes.html
   kelp base.bmp /x8 /y4 /bover.bmp    compose over.bmp over base.bmp
 )";
 

@@ -151,7 +151,7 @@ TEST(Options, HelpAndVersionPrintOnlyTheirText) {
     EXPECT_EQ(run.err, "");
     if (option.find('h') != std::string::npos) {
       for (std::string word : {"--output", "--list", "--json", "--raw", "--png", "--import",
-                               "--dither", "--jobs", "/x", "/y", "/b", "255"})
+                               "--dither", "--gallery", "--jobs", "/x", "/y", "/b", "255"})
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     } else {
       EXPECT_TRUE(run.out.starts_with("kelp " KELP_VERSION "\n")) << run.out;

@@ -62,6 +62,11 @@ std::string url_of_file(const std::string& name) {
   return url;
 }
 
+// Names and messages as the page shows them: in UTF-8 (on Windows from the ANSI code page).
+std::string shown(const std::string& text) {
+  return platform::name_in_utf8(text);
+}
+
 // JSON text, with invalid UTF-8 replaced as the listing replaces it, that can stand inside a
 // <script> element: "<", ">" and "&" (only ever inside strings) escaped.
 std::string script_json(const Json& value) {
@@ -83,11 +88,14 @@ std::string script_json(const Json& value) {
 }
 
 std::size_t palette_position(Gallery& gallery, const TextureRecord& texture) {
+  // Channel by channel (every red, then every green, ...): a game's palettes share one alpha
+  // or run in gradients, which deflate far better so.
   Palette palette = palette_in_index_order(texture);
   std::string bytes;
-  for (std::size_t i = 0; i < texture.colours(); ++i) {
-    bytes += {static_cast<char>(palette[i].red), static_cast<char>(palette[i].green),
-              static_cast<char>(palette[i].blue), static_cast<char>(palette[i].alpha)};
+  for (std::uint8_t Colour::*channel :
+       {&Colour::red, &Colour::green, &Colour::blue, &Colour::alpha}) {
+    for (std::size_t i = 0; i < texture.colours(); ++i)
+      bytes += static_cast<char>(palette[i].*channel);
   }
   auto [place, added] = gallery.palette_at.try_emplace(bytes, gallery.palettes.size());
   if (added) gallery.palettes += bytes;
@@ -113,7 +121,7 @@ void add_to_gallery(Gallery& gallery, const Entry& entry, const std::string& fil
   bool texture = entry.kind == EntryKind::tx4 || entry.kind == EntryKind::tx8;
   bool container = entry.kind == EntryKind::package || entry.kind == EntryKind::archive;
   if (!texture && !container && entry.kind != EntryKind::damaged) return;
-  Json line{{"name", entry.name}, {"kind", kind_name(entry.kind)}, {"depth", entry.depth}};
+  Json line{{"name", shown(entry.name)}, {"kind", kind_name(entry.kind)}, {"depth", entry.depth}};
   if (texture) {
     line["side"] = entry.texture.side;
     line["colours"] = entry.texture.colours();
@@ -131,21 +139,23 @@ void add_to_gallery(Gallery& gallery, const Entry& entry, const std::string& fil
 std::optional<std::string> write_gallery(const Gallery& gallery, const std::string& name,
                                          const std::string& folder) {
   std::string palettes = base64(deflated(gallery.palettes));
-  std::string data = "{\"title\":" + script_json(gallery.title) + ",\"palettes\":\"" + palettes +
-                     "\",\"entries\":[" + gallery.entries + "]}";
+  std::string data = "{\"title\":" + script_json(shown(gallery.title)) + ",\"palettes\":\"" +
+                     palettes + "\",\"entries\":[" + gallery.entries + "]}";
   return write_page(data, name, folder);
 }
 
 std::optional<std::string> write_changes_page(const std::string& title,
                                               const std::vector<ChangeRow>& rows,
                                               const std::string& name, const std::string& folder) {
-  Json data{{"title", title}, {"rows", Json::array()}};
+  Json data{{"title", shown(title)}, {"rows", Json::array()}};
   for (const ChangeRow& row : rows) {
-    Json line{{"entry", row.entry},
-              {"file", row.file},
+    Json warnings = Json::array();
+    for (const std::string& warning : row.warnings) warnings.push_back(shown(warning));
+    Json line{{"entry", shown(row.entry)},
+              {"file", shown(row.file)},
               {"result", row.result},
-              {"detail", row.detail},
-              {"warnings", row.warnings}};
+              {"detail", shown(row.detail)},
+              {"warnings", std::move(warnings)}};
     if (!row.before.empty()) line["before"] = base64(row.before);
     if (!row.after.empty()) line["after"] = base64(row.after);
     data["rows"].push_back(std::move(line));

@@ -17,11 +17,14 @@ namespace kelp {
 // A browser cannot read a file:// image's pixels, so the palettes are in the page: each distinct
 // palette once, deflated as one block.
 struct Gallery {
-  std::string title;                                          // the source's file name
-  std::string entries;                                        // JSON objects, comma-separated
-  std::string palettes;                                       // RGBA as the textures store them
+  std::string title;     // the source's file name
+  std::string entries;   // JSON objects, comma-separated
+  std::string palettes;  // each palette's reds, greens, blues, then alphas, as stored
   std::unordered_map<std::string, std::size_t> palette_at{};  // palette bytes: where they are
 };
+
+// Names are shown in UTF-8: on Windows converted from the ANSI code page; elsewhere bytes that are
+// not UTF-8 are shown as U+FFFD, as the listing's JSON shows them.
 
 // Adds the entry to the tree: containers as headings, textures and damaged entries as tiles.
 // `file` is the name of the texture's file in the page's folder; empty when none was written.

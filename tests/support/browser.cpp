@@ -10,9 +10,15 @@ constexpr const char* chromium = "/usr/bin/chromium";
 constexpr std::string_view result_start = "<pre id=\"probe-result\">";
 
 // The probe's JSON, with "<", ">" and "&" escaped so that the dumped DOM shows it unchanged.
+// While the probe runs, a timer is always pending: the browser's virtual time (which skips ahead
+// when nothing is pending) then waits for work off the page's thread, such as decoding images.
 std::string probe_script(const std::string& probe) {
-  return "<script>(async () => { let facts; try { facts = await (async () => {" + probe +
-         "})(); } catch (error) { facts = {probe_error: String(error)}; }"
+  return "<script>(async () => { let facts, done = false;"
+         " (async () => {" +
+         probe +
+         "})().then((value) => { facts = value; },"
+         " (error) => { facts = {probe_error: String(error)}; }).finally(() => { done = true; });"
+         " while (!done) await new Promise((tick) => setTimeout(tick, 1));"
          " const result = document.createElement('pre'); result.id = 'probe-result';"
          " result.textContent = JSON.stringify(facts).replace(/</g, '\\\\u003c')"
          ".replace(/>/g, '\\\\u003e').replace(/&/g, '\\\\u0026');"
@@ -38,7 +44,7 @@ Browsed browse(const fs::path& page, const std::string& probe) {
       run_program(chromium, page.parent_path(),
                   {chromium, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
                    "--window-size=1280,2000", "--user-data-dir=" + profile.path.string(),
-                   "--enable-logging=stderr", "--v=0", "--virtual-time-budget=10000", "--dump-dom",
+                   "--enable-logging=stderr", "--v=0", "--virtual-time-budget=600000", "--dump-dom",
                    "file://" + probed.string()});
   fs::remove(probed);
   Browsed browsed;

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <array>
 #include <nlohmann/json.hpp>
 #include <string_view>
 
@@ -40,7 +41,7 @@ std::vector<std::uint8_t> deflated(std::string_view bytes) {
   uLongf size = compressBound(static_cast<uLong>(bytes.size()));
   std::vector<std::uint8_t> out(size);
   int status = compress2(out.data(), &size, reinterpret_cast<const Bytef*>(bytes.data()),
-                         static_cast<uLong>(bytes.size()), Z_DEFAULT_COMPRESSION);
+                         static_cast<uLong>(bytes.size()), Z_BEST_SPEED);
   if (status == Z_MEM_ERROR) throw std::bad_alloc();
   out.resize(status == Z_OK ? size : 0);
   return out;
@@ -91,15 +92,18 @@ std::size_t palette_position(Gallery& gallery, const TextureRecord& texture) {
   // Channel by channel (every red, then every green, ...): a game's palettes share one alpha
   // or run in gradients, which deflate far better so.
   Palette palette = palette_in_index_order(texture);
-  std::string bytes;
+  std::array<char, palette_entry_size * tx8_palette_entries> planes;
+  std::size_t colours = texture.colours(), at = 0;
   for (std::uint8_t Colour::*channel :
        {&Colour::red, &Colour::green, &Colour::blue, &Colour::alpha}) {
-    for (std::size_t i = 0; i < texture.colours(); ++i)
-      bytes += static_cast<char>(palette[i].*channel);
+    for (std::size_t i = 0; i < colours; ++i) planes[at++] = static_cast<char>(palette[i].*channel);
   }
-  auto [place, added] = gallery.palette_at.try_emplace(bytes, gallery.palettes.size());
-  if (added) gallery.palettes += bytes;
-  return place->second;
+  std::string_view bytes(planes.data(), at);
+  auto known = gallery.palette_at.find(bytes);
+  if (known != gallery.palette_at.end()) return known->second;
+  gallery.palette_at.emplace(bytes, gallery.palettes.size());
+  gallery.palettes += bytes;
+  return gallery.palettes.size() - bytes.size();
 }
 
 std::optional<std::string> write_page(const std::string& data, const std::string& name,
@@ -121,19 +125,29 @@ void add_to_gallery(Gallery& gallery, const Entry& entry, const std::string& fil
   bool texture = entry.kind == EntryKind::tx4 || entry.kind == EntryKind::tx8;
   bool container = entry.kind == EntryKind::package || entry.kind == EntryKind::archive;
   if (!texture && !container && entry.kind != EntryKind::damaged) return;
-  Json line{{"name", shown(entry.name)}, {"kind", kind_name(entry.kind)}, {"depth", entry.depth}};
+  // Written field by field: a page may hold thousands, and every one is made on the walk's thread.
+  std::string& to = gallery.entries;
+  auto field = [&to](std::string_view key, std::string_view json) {
+    to.append(",\"").append(key).append("\":").append(json);
+  };
+  auto text_field = [&to](std::string_view key, std::string_view text) {
+    to.append(",\"").append(key).append("\":\"").append(text).append("\"");
+  };
+  to += to.empty() ? "{\"name\":" : ",{\"name\":";
+  to += script_json(shown(entry.name));
+  text_field("kind", kind_name(entry.kind));
+  field("depth", std::to_string(entry.depth));
   if (texture) {
-    line["side"] = entry.texture.side;
-    line["colours"] = entry.texture.colours();
+    field("side", std::to_string(entry.texture.side));
+    field("colours", std::to_string(entry.texture.colours()));
     if (!file.empty()) {
-      line["file"] = url_of_file(file);
-      line["palette"] = palette_position(gallery, entry.texture);
-      if (!on_console_scale(entry.texture)) line["alpha"] = "raw";
+      text_field("file", url_of_file(file));
+      field("palette", std::to_string(palette_position(gallery, entry.texture)));
+      if (!on_console_scale(entry.texture)) text_field("alpha", "raw");
     }
   }
-  if (entry.kind == EntryKind::damaged) line["reason"] = entry.damage;
-  if (!gallery.entries.empty()) gallery.entries += ',';
-  gallery.entries += script_json(line);
+  if (entry.kind == EntryKind::damaged) field("reason", script_json(entry.damage));
+  to += '}';
 }
 
 std::optional<std::string> write_gallery(const Gallery& gallery, const std::string& name,

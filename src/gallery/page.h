@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -14,13 +16,22 @@
 
 namespace kelp {
 
+// Finds a palette by its bytes without copying them.
+struct PaletteHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view bytes) const {
+    return std::hash<std::string_view>{}(bytes);
+  }
+};
+
 // A browser cannot read a file:// image's pixels, so the palettes are in the page: each distinct
 // palette once, deflated as one block.
 struct Gallery {
   std::string title;     // the source's file name
   std::string entries;   // JSON objects, comma-separated
   std::string palettes;  // each palette's reds, greens, blues, then alphas, as stored
-  std::unordered_map<std::string, std::size_t> palette_at{};  // palette bytes: where they are
+  // Each palette's bytes: where they are in `palettes`.
+  std::unordered_map<std::string, std::size_t, PaletteHash, std::equal_to<>> palette_at{};
 };
 
 // Names are shown in UTF-8: on Windows converted from the ANSI code page; elsewhere bytes that are

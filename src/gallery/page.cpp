@@ -106,19 +106,6 @@ std::size_t palette_position(Gallery& gallery, const TextureRecord& texture) {
   return gallery.palettes.size() - bytes.size();
 }
 
-std::optional<std::string> write_page(const std::string& data, const std::string& name,
-                                      const std::string& folder) {
-  std::string_view page = page_html;
-  std::size_t marker = page.find(data_marker);
-  OutputFile out = create_output_or_warn(name, folder);
-  if (!out.created) return std::nullopt;
-  write_output(out, text_bytes(page.substr(0, marker)));
-  write_output(out, text_bytes(data));
-  write_output(out, text_bytes(page.substr(marker + data_marker.size())));
-  if (!finish_output(out)) return std::nullopt;
-  return out.name;
-}
-
 }  // namespace
 
 void add_to_gallery(Gallery& gallery, const Entry& entry, const std::string& file) {
@@ -150,17 +137,14 @@ void add_to_gallery(Gallery& gallery, const Entry& entry, const std::string& fil
   to += '}';
 }
 
-std::optional<std::string> write_gallery(const Gallery& gallery, const std::string& name,
-                                         const std::string& folder) {
+std::string gallery_data(const Gallery& gallery) {
   std::string palettes = base64(deflated(gallery.palettes));
   std::string data = "{\"title\":" + script_json(shown(gallery.title)) + ",\"palettes\":\"" +
                      palettes + "\",\"entries\":[" + gallery.entries + "]}";
-  return write_page(data, name, folder);
+  return data;
 }
 
-std::optional<std::string> write_changes_page(const std::string& title,
-                                              const std::vector<ChangeRow>& rows,
-                                              const std::string& name, const std::string& folder) {
+std::string changes_data(const std::string& title, const std::vector<ChangeRow>& rows) {
   Json data{{"title", shown(title)}, {"rows", Json::array()}};
   for (const ChangeRow& row : rows) {
     Json warnings = Json::array();
@@ -174,7 +158,20 @@ std::optional<std::string> write_changes_page(const std::string& title,
     if (!row.after.empty()) line["after"] = base64(row.after);
     data["rows"].push_back(std::move(line));
   }
-  return write_page(script_json(data), name, folder);
+  return script_json(data);
+}
+
+std::optional<std::string> write_page(const std::string& data, const std::string& name,
+                                      const std::string& folder) {
+  std::string_view page = page_html;
+  std::size_t marker = page.find(data_marker);
+  OutputFile out = create_output_or_warn(name, folder);
+  if (!out.created) return std::nullopt;
+  write_output(out, text_bytes(page.substr(0, marker)));
+  write_output(out, text_bytes(data));
+  write_output(out, text_bytes(page.substr(marker + data_marker.size())));
+  if (!finish_output(out)) return std::nullopt;
+  return out.name;
 }
 
 }  // namespace kelp

@@ -49,12 +49,13 @@ struct ChangeRow {
   std::vector<std::uint8_t> before{}, after{};
 };
 
-// Writes the page as `name` in `folder`, never over an existing file (a clash gets a suffix);
-// the path written, or nothing, with a warning, when it could not be.
-std::optional<std::string> write_gallery(const Gallery& gallery, const std::string& name,
-                                         const std::string& folder);
-std::optional<std::string> write_changes_page(const std::string& title,
-                                              const std::vector<ChangeRow>& rows,
-                                              const std::string& name, const std::string& folder);
+// What each page shows, as the page holds it.
+std::string gallery_data(const Gallery& gallery);
+std::string changes_data(const std::string& title, const std::vector<ChangeRow>& rows);
+
+// Writes the page of `data` as `name` in `folder`, never over an existing file (a clash gets a
+// suffix); the path written, or nothing, with a warning, when it could not be.
+std::optional<std::string> write_page(const std::string& data, const std::string& name,
+                                      const std::string& folder);
 
 }  // namespace kelp

@@ -462,10 +462,8 @@ std::optional<std::string> write_changes(ImportRun& run) {
     rows.push_back({line.entry, line.file, line.outcome.result, line.outcome.detail,
                     std::move(line.warnings), std::move(line.before), std::move(line.after)});
   }
-  std::optional<std::string> page =
-      write_changes_page(request.output_name + " changes", rows,
-                         request.source_name + "-changes.html", request.output_folder);
-  return page;
+  return write_page(changes_data(request.output_name + " changes", rows),
+                    request.source_name + "-changes.html", request.output_folder);
 }
 
 std::string counted(std::size_t count, const std::string& one, const std::string& many) {

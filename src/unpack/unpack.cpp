@@ -28,9 +28,10 @@ int unpack_source(const UnpackRequest& request, ContainerKind kind, const std::s
              false,
              WorkerPool(request.jobs)};
   bool whole = walk_source(kind, name, source, export_handler(job), limits);
+  std::string page_data = request.gallery ? gallery_data(gallery) : "";  // as the last files go
   bool written = finish_export(job);
   if (request.gallery) {
-    std::optional<std::string> page = write_gallery(gallery, name + ".html", request.folder);
+    std::optional<std::string> page = write_page(page_data, name + ".html", request.folder);
     if (page) note("wrote the gallery " + *page);
     written = written && page;
   }

@@ -8,6 +8,8 @@
 #include "common/diagnostics.h"
 #include "common/output.h"
 #include "common/path.h"
+#include "disc/disc.h"
+#include "disc/files.h"
 #include "driver/help.h"
 #include "driver/options.h"
 #include "import/import.h"
@@ -40,12 +42,19 @@ WholeFile read_source(platform::File file, const std::string& path) {
   return source;
 }
 
+UnpackRequest unpack_request(const Options& options, const std::string& title) {
+  return {options.output_folder, options.list, options.json,    options.raw,
+          options.png,           options.jobs, options.gallery, title};
+}
+
 // Reads the source and runs the job its extension names; the exit code.
 int convert_source(platform::File file, int argc, const char* const* argv, const Options& options,
                    CodePage code_page) {
   std::string path = argv[options.source];
   PathParts parts = split_path(path, code_page);
   std::string extension = ascii_lower(parts.extension);
+  if (extension == ".iso")
+    note(path + ": a disc image is unpacked with -o DIR or listed with --list");
   if (extension != ".img" && extension != ".dat" && extension != ".bmp") return exit_success;
   WholeFile source = read_source(file, path);
   int exit_code = exit_success;
@@ -62,10 +71,8 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
     if (writes && !make_output_folder(options.output_folder)) {
       exit_code = exit_incomplete;
     } else if (options.import_folder.empty()) {
-      UnpackRequest request{
-          options.output_folder, options.list, options.json,    options.raw,
-          options.png,           options.jobs, options.gallery, parts.name + parts.extension};
-      exit_code = unpack_source(request, kind, parts.name, source.bytes);
+      exit_code = unpack_source(unpack_request(options, parts.name + parts.extension), kind,
+                                parts.name, source.bytes);
     } else {
       ImportRequest request{options.import_folder, parts.name,   parts.name + parts.extension,
                             options.output_folder, kind,         options.dither,
@@ -76,6 +83,35 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
   }
   bool complete = source.bytes.size() == source.size;
   return !complete && exit_code == exit_success ? exit_incomplete : exit_code;
+}
+
+// A raw CD image begins with a sector's sync pattern: 00, ten FF, 00.
+bool is_raw_cd_image(const std::string& path) {
+  constexpr std::array<std::uint8_t, 12> sync{0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                              0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+  std::optional<platform::File> file = platform::open_unshared(path);
+  if (!file) return false;
+  std::array<std::uint8_t, sync.size()> head{};
+  int error = 0;
+  bool raw = platform::read_whole(*file, head, error) == head.size() && head == sync;
+  platform::close_file(*file);
+  return raw;
+}
+
+// A disc image or a folder given with kelp's options: each .img and .dat file in it as a source.
+int convert_disc_or_folder(const Options& options, const std::string& path, bool folder,
+                           CodePage code_page) {
+  PathParts parts = split_path(path, code_page);
+  UnpackRequest request = unpack_request(options, parts.name + parts.extension);
+  if (!options.list && !make_output_folder(options.output_folder)) return exit_incomplete;
+  if (folder) return unpack_folder(request, path, code_page);
+  if (is_raw_cd_image(path)) {
+    warn(path, "is a raw CD image of " + std::to_string(raw_sector_size) +
+                   "-byte sectors; kelp reads disc images of " + std::to_string(disc_sector_size) +
+                   "-byte sectors (.iso)");
+    return exit_incomplete;
+  }
+  return unpack_disc(request, path, platform::size_of(path).value_or(0), code_page);
 }
 
 int run(int argc, const char* const* argv, CodePage code_page) {
@@ -94,6 +130,17 @@ int run(int argc, const char* const* argv, CodePage code_page) {
     return exit_success;
   }
   if (!options.list) print(banner);
+  std::string source = argv[options.source];
+  bool disc = ascii_lower(split_path(source, code_page).extension) == ".iso";
+  bool folder = platform::is_directory(source);
+  if (options.any_option && (folder || (disc && platform::path_exists(source)))) {
+    try {
+      return convert_disc_or_folder(options, source, folder, code_page);
+    } catch (const std::bad_alloc&) {
+      warn(source, "not enough memory; stopped");
+      return exit_incomplete;
+    }
+  }
   std::optional<platform::File> file = platform::open_unshared(argv[options.source]);
   if (!file) {
     print(error_source_not_found);

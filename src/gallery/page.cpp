@@ -108,6 +108,11 @@ std::size_t palette_position(Gallery& gallery, const TextureRecord& texture) {
 
 }  // namespace
 
+void add_file_to_gallery(Gallery& gallery, const std::string& path) {
+  if (!gallery.entries.empty()) gallery.entries += ',';
+  gallery.entries += "{\"name\":" + script_json(shown(path)) + ",\"kind\":\"file\",\"depth\":0}";
+}
+
 void add_to_gallery(Gallery& gallery, const Entry& entry, const std::string& file) {
   bool texture = entry.kind == EntryKind::tx4 || entry.kind == EntryKind::tx8;
   bool container = entry.kind == EntryKind::package || entry.kind == EntryKind::archive;
@@ -123,7 +128,7 @@ void add_to_gallery(Gallery& gallery, const Entry& entry, const std::string& fil
   to += to.empty() ? "{\"name\":" : ",{\"name\":";
   to += script_json(shown(entry.name));
   text_field("kind", kind_name(entry.kind));
-  field("depth", std::to_string(entry.depth));
+  field("depth", std::to_string(entry.depth + gallery.depth));
   if (texture) {
     field("side", std::to_string(entry.texture.side));
     field("colours", std::to_string(entry.texture.colours()));

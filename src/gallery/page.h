@@ -27,15 +27,19 @@ struct PaletteHash {
 // A browser cannot read a file:// image's pixels, so the palettes are in the page: each distinct
 // palette once, deflated as one block.
 struct Gallery {
-  std::string title;     // the source's file name
-  std::string entries;   // JSON objects, comma-separated
-  std::string palettes;  // each palette's reds, greens, blues, then alphas, as stored
+  std::string title;        // the source's file name
+  std::uint32_t depth = 0;  // added to each entry's: 1 under a file of a disc or folder
+  std::string entries{};    // JSON objects, comma-separated
+  std::string palettes{};   // each palette's reds, greens, blues, then alphas, as stored
   // Each palette's bytes: where they are in `palettes`.
   std::unordered_map<std::string, std::size_t, PaletteHash, std::equal_to<>> palette_at{};
 };
 
 // Names are shown in UTF-8: on Windows converted from the ANSI code page; elsewhere bytes that are
 // not UTF-8 are shown as U+FFFD, as the listing's JSON shows them.
+
+// Adds a file of a disc or folder to the tree, as a heading for its entries.
+void add_file_to_gallery(Gallery& gallery, const std::string& path);
 
 // Adds the entry to the tree: containers as headings, textures and damaged entries as tiles.
 // `file` is the name of the texture's file in the page's folder; empty when none was written.

@@ -67,6 +67,12 @@ bool path_exists(const std::string& path);
 
 bool is_directory(const std::string& path);
 
+// True when the path is a symbolic link (on Windows, a reparse point such as a junction).
+bool is_link(const std::string& path);
+
+// The size of the file at `path`; nothing when it cannot be had.
+std::optional<std::uint64_t> size_of(const std::string& path);
+
 // The names in a folder ("." and ".." left out); empty when it cannot be read.
 std::vector<std::string> list_directory(const std::string& path);
 

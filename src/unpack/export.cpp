@@ -117,6 +117,7 @@ void export_entry(Export& job, const Entry& entry) {
     case EntryKind::tx4:
     case EntryKind::tx8: {
       std::string file = export_texture(job, entry);
+      if (job.gallery != nullptr && !file.empty()) file = job.gallery_folder + file;
       if (job.gallery != nullptr) add_to_gallery(*job.gallery, entry, file);
       return;
     }

@@ -35,6 +35,7 @@ struct Export {
   // The ticket of the last job that reads each work buffer.
   std::map<const WorkBuffer*, std::uint64_t> readers{};
   Gallery* gallery = nullptr;  // when set, every texture is added to it
+  std::string gallery_folder;  // the folder's path as seen from the gallery page
   bool failed = false;         // some file could not be created (named on standard error)
   WorkerPool pool;             // last, so that its workers are done before the buffers go
 };

@@ -16,11 +16,11 @@ bool is_texture(const Entry& entry) {
 }
 
 // Names are file names and may hold bytes that are not UTF-8; those become U+FFFD.
-std::string json_line(const Entry& entry) {
+std::string json_line(const Listing& listing, const Entry& entry) {
   nlohmann::ordered_json line;
   line["name"] = entry.name;
   line["kind"] = kind_name(entry.kind);
-  line["depth"] = entry.depth;
+  line["depth"] = entry.depth + listing.depth;
   if (entry.offset) line["offset"] = *entry.offset;
   if (entry.size) line["size"] = *entry.size;
   if (entry.coded_size) line["coded_size"] = *entry.coded_size;
@@ -32,8 +32,8 @@ std::string json_line(const Entry& entry) {
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-std::string text_line(const Entry& entry) {
-  std::string line(2 * std::size_t{entry.depth}, ' ');
+std::string text_line(const Listing& listing, const Entry& entry) {
+  std::string line(2 * std::size_t{entry.depth + listing.depth}, ' ');
   line += entry.name + " " + std::string(kind_name(entry.kind));
   if (entry.offset) line += " offset " + std::to_string(*entry.offset);
   if (entry.size) line += " size " + std::to_string(*entry.size);
@@ -53,7 +53,7 @@ std::string counted(std::uint64_t count, const std::string& thing) {
 }  // namespace
 
 void list_entry(Listing& listing, const Entry& entry) {
-  print_line(listing.json ? json_line(entry) : text_line(entry));
+  print_line(listing.json ? json_line(listing, entry) : text_line(listing, entry));
   switch (entry.kind) {
     case EntryKind::tx4:
     case EntryKind::tx8:
@@ -77,13 +77,28 @@ void list_entry(Listing& listing, const Entry& entry) {
   }
 }
 
+void list_file(Listing& listing, const std::string& path, std::optional<std::uint32_t> sector,
+               std::uint64_t size) {
+  ++listing.files;
+  if (listing.json) {
+    nlohmann::ordered_json line{{"name", path}, {"kind", "file"}, {"depth", 0}};
+    if (sector) line["sector"] = *sector;
+    line["size"] = size;
+    return print_line(line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+  }
+  std::string at = sector ? " sector " + std::to_string(*sector) : "";
+  print_line(path + " file" + at + " size " + std::to_string(size));
+}
+
 void finish_listing(const Listing& listing) {
   if (listing.json) return;
   std::string damaged =
       listing.damaged > 0 ? ", " + std::to_string(listing.damaged) + " damaged" : "";
-  print_line(counted(listing.textures, "texture") + ", " + counted(listing.packages, "package") +
-             ", " + counted(listing.archives, "archive") + damaged + "; unpacking writes " +
-             counted(listing.bitmap_bytes, "byte") + " of bitmaps");
+  std::string files = listing.depth > 0 ? counted(listing.files, "file") + ", " : "";
+  print_line(files + counted(listing.textures, "texture") + ", " +
+             counted(listing.packages, "package") + ", " + counted(listing.archives, "archive") +
+             damaged + "; unpacking writes " + counted(listing.bitmap_bytes, "byte") +
+             " of bitmaps");
 }
 
 }  // namespace kelp

@@ -8,29 +8,33 @@
 namespace kelp {
 
 int unpack_source(const UnpackRequest& request, ContainerKind kind, const std::string& name,
-                  Bytes source) {
+                  Bytes source, Together* together) {
   WalkLimits limits = limits_for(source.size());
   limits.charge_raw = request.raw;
   if (request.list) {
-    Listing listing{request.json};
+    Listing alone{request.json};
+    Listing& listing = together != nullptr ? together->listing : alone;
     bool whole =
         walk_source(kind, name, source, {[&](const Entry& e) { list_entry(listing, e); }}, limits);
-    finish_listing(listing);
+    if (together == nullptr) finish_listing(listing);
     return whole ? exit_success : exit_incomplete;
   }
-  Gallery gallery{request.title, {}, {}};
+  Gallery alone{request.title, {}, {}};
+  Gallery& gallery = together != nullptr ? together->gallery : alone;
   Export job{request.folder,
              request.raw,
              request.png,
              {},
              {},
              request.gallery ? &gallery : nullptr,
+             together != nullptr ? together->folder : "",
              false,
              WorkerPool(request.jobs)};
   bool whole = walk_source(kind, name, source, export_handler(job), limits);
-  std::string page_data = request.gallery ? gallery_data(gallery) : "";  // as the last files go
+  bool alone_page = request.gallery && together == nullptr;
+  std::string page_data = alone_page ? gallery_data(gallery) : "";  // as the last files go
   bool written = finish_export(job);
-  if (request.gallery) {
+  if (alone_page) {
     std::optional<std::string> page = write_page(page_data, name + ".html", request.folder);
     if (page) note("wrote the gallery " + *page);
     written = written && page;

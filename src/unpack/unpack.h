@@ -6,6 +6,8 @@
 
 #include "common/bytes.h"
 #include "containers/walk.h"
+#include "gallery/page.h"
+#include "unpack/list.h"
 
 namespace kelp {
 
@@ -20,8 +22,16 @@ struct UnpackRequest {
   std::string title;     // the source's file name, the page's title
 };
 
-// Lists or unpacks the container `name`; the exit code. The gallery page is "<name>.html".
+// One listing and one gallery page for several sources: the files of a disc or folder.
+struct Together {
+  Listing listing;
+  Gallery gallery;
+  std::string folder;  // the current file's folder as seen from the page: "DATA/"
+};
+
+// Lists or unpacks the container `name`; the exit code. The gallery page is "<name>.html", or,
+// with `together`, the caller's, as is the listing's last line.
 int unpack_source(const UnpackRequest& request, ContainerKind kind, const std::string& name,
-                  Bytes source);
+                  Bytes source, Together* together = nullptr);
 
 }  // namespace kelp

@@ -1,0 +1,108 @@
+#include "disc/disc.h"
+
+#include <cdio/iso9660.h>
+
+#include <algorithm>
+#include <set>
+
+#include "common/diagnostics.h"
+
+namespace kelp {
+
+namespace {
+
+// A file's version (";1") is not part of its name.
+std::string without_version(const std::string& name) {
+  std::size_t mark = name.rfind(';');
+  return mark == std::string::npos ? name : name.substr(0, mark);
+}
+
+struct Reading {
+  Disc& disc;
+  std::set<lsn_t> folders_seen;
+  bool stopped = false;
+};
+
+bool inside_image(const Disc& disc, const iso9660_stat_t& stat) {
+  if (stat.lsn < 0) return false;
+  std::uint64_t start = static_cast<std::uint64_t>(stat.lsn) * disc_sector_size;
+  return start <= disc.size && stat.size <= disc.size - start;
+}
+
+void read_folder(Reading& reading, const std::string& path, std::size_t depth);
+
+// Takes one directory record: a file is kept, a folder is read in turn.
+void take_record(Reading& reading, const std::string& folder, const iso9660_stat_t& stat,
+                 std::size_t depth) {
+  std::string name = stat.filename;
+  if (name == "." || name == "..") return;
+  std::string shown = folder + without_version(name);
+  if (!inside_image(reading.disc, stat)) {
+    return warn(shown, "lies past the end of the image; skipped");
+  }
+  if (stat.type == iso9660_stat_s::_STAT_DIR) {
+    if (!reading.folders_seen.insert(stat.lsn).second) {
+      return warn(shown, "is a folder already read (a loop); skipped");
+    }
+    if (depth + 1 >= max_disc_folder_depth) {
+      return warn(shown, "is nested more than " + std::to_string(max_disc_folder_depth) +
+                             " folders deep; skipped");
+    }
+    return read_folder(reading, "/" + folder + name + "/", depth + 1);
+  }
+  if (reading.disc.files.size() == max_disc_files) {
+    reading.stopped = true;
+    return warn(shown, "the image lists more than " + std::to_string(max_disc_files) +
+                           " files; the rest are skipped");
+  }
+  reading.disc.files.push_back({shown, static_cast<std::uint32_t>(stat.lsn), stat.size});
+}
+
+void read_folder(Reading& reading, const std::string& path, std::size_t depth) {
+  CdioList_t* list = iso9660_ifs_readdir(reading.disc.image.get(), path.c_str());
+  if (list == nullptr) return warn(path, "is a folder that cannot be read; skipped");
+  std::vector<const iso9660_stat_t*> records;
+  for (CdioListNode_t* node = _cdio_list_begin(list); node != nullptr;
+       node = _cdio_list_node_next(node)) {
+    records.push_back(static_cast<const iso9660_stat_t*>(_cdio_list_node_data(node)));
+  }
+  std::sort(records.begin(), records.end(), [](auto* a, auto* b) {
+    return std::string_view(a->filename) < std::string_view(b->filename);
+  });
+  std::string folder = path.substr(1);  // "DATA/" of "/DATA/"
+  for (const iso9660_stat_t* record : records) {
+    if (reading.stopped) break;
+    take_record(reading, folder, *record, depth);
+  }
+  iso9660_filelist_free(list);
+}
+
+}  // namespace
+
+Result<Disc> open_disc(const std::string& path, std::uint64_t size) {
+  iso9660_t* image = iso9660_open_ext(path.c_str(), ISO_EXTENSION_NONE);
+  if (image == nullptr) return Refusal{"holds no ISO 9660 file system of 2048-byte sectors"};
+  Disc disc{std::shared_ptr<_iso9660_s>(image, iso9660_close), size, {}};
+  iso9660_stat_t* root = iso9660_ifs_stat(image, "/");
+  bool root_inside = root != nullptr && inside_image(disc, *root);
+  if (root != nullptr) iso9660_stat_free(root);
+  if (!root_inside) return Refusal{"has a root folder that lies past the end of the image"};
+  Reading reading{disc, {}, false};
+  read_folder(reading, "/", 0);
+  return disc;
+}
+
+Result<std::vector<std::uint8_t>> read_disc_file(const Disc& disc, const DiscFile& file) {
+  std::uint64_t sectors = (std::uint64_t{file.size} + disc_sector_size - 1) / disc_sector_size;
+  std::vector<std::uint8_t> bytes(sectors * disc_sector_size);
+  long read = bytes.empty() ? 0
+                            : iso9660_iso_seek_read(disc.image.get(), bytes.data(), file.sector,
+                                                    static_cast<long>(sectors));
+  if (read < 0 || static_cast<std::uint64_t>(read) < file.size) {
+    return Refusal{"cannot be read whole from the image"};
+  }
+  bytes.resize(file.size);
+  return bytes;
+}
+
+}  // namespace kelp

@@ -1,0 +1,44 @@
+// Disc images: a .iso file of 2048-byte sectors holding an ISO 9660 file system, read with
+// libiso9660. A disc image is as untrusted as any source: every directory and file extent is
+// checked against the image's size before it is read, and the walk of the directories is bounded.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+
+struct _iso9660_s;  // libiso9660's image handle
+
+namespace kelp {
+
+constexpr std::uint64_t disc_sector_size = 2048;
+// A raw CD image stores 2352 bytes per sector: sync, header and error codes around the data.
+constexpr std::uint64_t raw_sector_size = 2352;
+// Limits against hostile images; a game's disc holds a few thousand files a few levels deep.
+constexpr std::size_t max_disc_files = 1 << 20;
+constexpr std::size_t max_disc_folder_depth = 64;
+
+struct DiscFile {
+  std::string path;          // as on the disc: folders joined with "/", without ";1"
+  std::uint32_t sector = 0;  // its first sector
+  std::uint32_t size = 0;    // in bytes
+};
+
+struct Disc {
+  std::shared_ptr<_iso9660_s> image;
+  std::uint64_t size = 0;       // the image's size in bytes
+  std::vector<DiscFile> files;  // in the order of the directories, each sorted by name
+};
+
+// Opens the image at `path` and reads its directories; refused, saying why, when it is not an
+// ISO 9660 image of 2048-byte sectors. Directories and files that lie outside the image, or
+// that would be read twice, are skipped with a warning naming them.
+Result<Disc> open_disc(const std::string& path, std::uint64_t size);
+
+// The file's bytes; refused when they cannot be read whole.
+Result<std::vector<std::uint8_t>> read_disc_file(const Disc& disc, const DiscFile& file);
+
+}  // namespace kelp

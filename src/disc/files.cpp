@@ -1,0 +1,169 @@
+#include "disc/files.h"
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "common/diagnostics.h"
+#include "common/exit_codes.h"
+#include "common/output.h"
+#include "common/path.h"
+#include "disc/disc.h"
+#include "platform/windows_rules.h"
+
+namespace kelp {
+
+namespace {
+
+constexpr std::size_t max_folder_depth = 64;
+
+// A file of the disc or folder: its path there, and how its bytes are had.
+struct SourceFile {
+  std::string path;  // "DATA/MAP.IMG"
+  std::optional<std::uint32_t> sector;
+  std::uint64_t size = 0;
+  std::function<Result<std::vector<std::uint8_t>>()> read;
+};
+
+std::optional<ContainerKind> container_kind(const std::string& path, CodePage code_page) {
+  std::string extension = ascii_lower(split_path(path, code_page).extension);
+  if (extension == ".img") return ContainerKind::package;
+  if (extension == ".dat") return ContainerKind::archive;
+  return std::nullopt;
+}
+
+std::string folder_of(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// Makes the output folder and each level of `folder` below it.
+bool make_folders(const std::string& root, const std::string& folder) {
+  if (!make_output_folder(root)) return false;
+  std::string made = root;
+  for (std::size_t start = 0, slash; (slash = folder.find('/', start)) != std::string::npos;
+       start = slash + 1) {
+    made = in_folder(made, folder.substr(start, slash - start));
+    if (!make_output_folder(made)) return false;
+  }
+  return true;
+}
+
+int convert_file(const UnpackRequest& request, const SourceFile& file, Together& together,
+                 CodePage code_page) {
+  std::optional<ContainerKind> kind = container_kind(file.path, code_page);
+  if (request.list) list_file(together.listing, file.path, file.sector, file.size);
+  if (!kind) return exit_success;
+  std::string folder = folder_of(file.path);
+  if (!safe_disc_folder(folder, code_page)) {
+    warn(file.path, "has a folder name that cannot be written safely; skipped");
+    return exit_incomplete;
+  }
+  Result<std::vector<std::uint8_t>> bytes = file.read();
+  if (!bytes) {
+    warn(file.path, bytes.refusal);
+    return exit_incomplete;
+  }
+  UnpackRequest one = request;
+  if (!request.list) {
+    one.folder = folder.empty() ? request.folder
+                                : in_folder(request.folder, folder.substr(0, folder.size() - 1));
+    if (!make_folders(request.folder, folder)) return exit_incomplete;
+    if (request.gallery) add_file_to_gallery(together.gallery, file.path);
+  }
+  together.folder = folder;
+  std::string name = split_path(file.path, code_page).name;
+  return unpack_source(one, *kind, name, *bytes, &together);
+}
+
+int convert_files(const UnpackRequest& request, const std::vector<SourceFile>& files,
+                  const std::string& page_name, CodePage code_page) {
+  Together together{{request.json}, {request.title}, {}};
+  together.listing.depth = 1;
+  together.gallery.depth = 1;
+  int exit_code = exit_success;
+  for (const SourceFile& file : files) {
+    exit_code = std::max(exit_code, convert_file(request, file, together, code_page));
+  }
+  if (request.list) finish_listing(together.listing);
+  if (request.gallery && !request.list) {
+    std::optional<std::string> page =
+        write_page(gallery_data(together.gallery), page_name, request.folder);
+    if (page) note("wrote the gallery " + *page);
+    if (!page) exit_code = std::max(exit_code, exit_incomplete);
+  }
+  return exit_code;
+}
+
+// The files below `root`, folders first found, each folder's names sorted; links to folders are
+// not followed, so that a folder that holds itself is read once.
+void find_files(const std::string& root, const std::string& relative, std::size_t depth,
+                std::vector<SourceFile>& files) {
+  std::vector<std::string> names = platform::list_directory(in_folder(root, relative));
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    std::string path = relative + name;
+    std::string full = in_folder(root, path);
+    if (platform::is_directory(full)) {
+      if (platform::is_link(full)) {
+        warn(full, "is a link to a folder; not followed");
+      } else if (depth + 1 >= max_folder_depth) {
+        warn(full, "is nested too deep; skipped");
+      } else {
+        find_files(root, path + "/", depth + 1, files);
+      }
+      continue;
+    }
+    files.push_back({path, std::nullopt, platform::size_of(full).value_or(0),
+                     [full]() -> Result<std::vector<std::uint8_t>> {
+                       std::optional<platform::File> file = platform::open_unshared(full);
+                       if (!file) return Refusal{"cannot be opened"};
+                       WholeFile whole = read_whole_file(*file);
+                       platform::close_file(*file);
+                       if (whole.bytes.size() < whole.size) return Refusal{"cannot be read whole"};
+                       return std::vector<std::uint8_t>(whole.bytes.begin(), whole.bytes.end());
+                     }});
+  }
+}
+
+}  // namespace
+
+bool safe_disc_folder(const std::string& folder, CodePage code_page) {
+  for (std::size_t start = 0, slash; (slash = folder.find('/', start)) != std::string::npos;
+       start = slash + 1) {
+    std::string part = folder.substr(start, slash - start);
+    bool bad = part.empty() || part == "." || part == ".." ||
+               part.find_first_of("\\:") != std::string::npos ||
+               !platform::windows_creates_name_as_given(part, code_page);
+    if (bad) return false;
+  }
+  return true;
+}
+
+int unpack_disc(const UnpackRequest& request, const std::string& path, std::uint64_t size,
+                CodePage code_page) {
+  Result<Disc> disc = open_disc(path, size);
+  if (!disc) {
+    warn(path, disc.refusal);
+    return exit_incomplete;
+  }
+  std::vector<SourceFile> files;
+  for (const DiscFile& file : disc->files) {
+    files.push_back({file.path, file.sector, file.size,
+                     [&disc = *disc, file] { return read_disc_file(disc, file); }});
+  }
+  std::string base = split_path(path, code_page).name;
+  return convert_files(request, files, base + ".html", code_page);
+}
+
+int unpack_folder(const UnpackRequest& request, const std::string& path, CodePage code_page) {
+  std::vector<SourceFile> files;
+  find_files(path, "", 0, files);
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && (trimmed.back() == '/' || trimmed.back() == '\\'))
+    trimmed.pop_back();
+  return convert_files(request, files, split_path(trimmed, code_page).name + ".html", code_page);
+}
+
+}  // namespace kelp

@@ -1,0 +1,24 @@
+// A disc image or a folder (a disc's files already extracted) as the source: every file whose
+// extension is .img or .dat, in any case, is listed or unpacked as if it were the source, into
+// the output folder's folder of the same path. Other files are listed and passed over.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/code_page.h"
+#include "unpack/unpack.h"
+
+namespace kelp {
+
+// `request.folder` is the output folder; `request.title` names the gallery page. The exit code
+// is the worst of the files'.
+int unpack_disc(const UnpackRequest& request, const std::string& path, std::uint64_t size,
+                CodePage code_page);
+int unpack_folder(const UnpackRequest& request, const std::string& path, CodePage code_page);
+
+// A disc's folder path ("DATA/SUB/") is safe as an output folder: no component is empty, "." or
+// "..", holds a "\" or ":", or is a name Windows would not create as given (CON, a trailing dot).
+bool safe_disc_folder(const std::string& folder, CodePage code_page);
+
+}  // namespace kelp

@@ -1,6 +1,7 @@
 #include "disc/disc.h"
 
 #include <cdio/iso9660.h>
+#include <cdio/logging.h>
 
 #include <algorithm>
 #include <set>
@@ -31,36 +32,41 @@ bool inside_image(const Disc& disc, const iso9660_stat_t& stat) {
 
 void read_folder(Reading& reading, const std::string& path, std::size_t depth);
 
+void skip(Reading& reading, const std::string& what, const std::string& why) {
+  ++reading.disc.skipped;
+  warn(what, why + "; skipped");
+}
+
 // Takes one directory record: a file is kept, a folder is read in turn.
 void take_record(Reading& reading, const std::string& folder, const iso9660_stat_t& stat,
                  std::size_t depth) {
   std::string name = stat.filename;
   if (name == "." || name == "..") return;
   std::string shown = folder + without_version(name);
-  if (!inside_image(reading.disc, stat)) {
-    return warn(shown, "lies past the end of the image; skipped");
-  }
+  if (!inside_image(reading.disc, stat))
+    return skip(reading, shown, "lies past the end of the image");
   if (stat.type == iso9660_stat_s::_STAT_DIR) {
     if (!reading.folders_seen.insert(stat.lsn).second) {
-      return warn(shown, "is a folder already read (a loop); skipped");
+      return skip(reading, shown, "is a folder already read (a loop)");
     }
     if (depth + 1 >= max_disc_folder_depth) {
-      return warn(shown, "is nested more than " + std::to_string(max_disc_folder_depth) +
-                             " folders deep; skipped");
+      return skip(reading, shown,
+                  "is nested more than " + std::to_string(max_disc_folder_depth) + " folders deep");
     }
     return read_folder(reading, "/" + folder + name + "/", depth + 1);
   }
   if (reading.disc.files.size() == max_disc_files) {
     reading.stopped = true;
-    return warn(shown, "the image lists more than " + std::to_string(max_disc_files) +
-                           " files; the rest are skipped");
+    return skip(reading, shown,
+                "is past the first " + std::to_string(max_disc_files) +
+                    " files of the image (as is every later one)");
   }
   reading.disc.files.push_back({shown, static_cast<std::uint32_t>(stat.lsn), stat.size});
 }
 
 void read_folder(Reading& reading, const std::string& path, std::size_t depth) {
   CdioList_t* list = iso9660_ifs_readdir(reading.disc.image.get(), path.c_str());
-  if (list == nullptr) return warn(path, "is a folder that cannot be read; skipped");
+  if (list == nullptr) return skip(reading, path, "is a folder that cannot be read");
   std::vector<const iso9660_stat_t*> records;
   for (CdioListNode_t* node = _cdio_list_begin(list); node != nullptr;
        node = _cdio_list_node_next(node)) {
@@ -80,6 +86,9 @@ void read_folder(Reading& reading, const std::string& path, std::size_t depth) {
 }  // namespace
 
 Result<Disc> open_disc(const std::string& path, std::uint64_t size) {
+  // The library would print its own messages on standard output, which carries only kelp's;
+  // what it finds wrong, kelp says in its own warnings.
+  cdio_log_set_handler([](cdio_log_level_t, const char*) {});
   iso9660_t* image = iso9660_open_ext(path.c_str(), ISO_EXTENSION_NONE);
   if (image == nullptr) return Refusal{"holds no ISO 9660 file system of 2048-byte sectors"};
   Disc disc{std::shared_ptr<_iso9660_s>(image, iso9660_close), size, {}};

@@ -31,6 +31,7 @@ struct Disc {
   std::shared_ptr<_iso9660_s> image;
   std::uint64_t size = 0;       // the image's size in bytes
   std::vector<DiscFile> files;  // in the order of the directories, each sorted by name
+  std::size_t skipped = 0;      // files and folders left out (warned)
 };
 
 // Opens the image at `path` and reads its directories; refused, saying why, when it is not an

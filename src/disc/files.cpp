@@ -154,7 +154,8 @@ int unpack_disc(const UnpackRequest& request, const std::string& path, std::uint
                      [&disc = *disc, file] { return read_disc_file(disc, file); }});
   }
   std::string base = split_path(path, code_page).name;
-  return convert_files(request, files, base + ".html", code_page);
+  int exit_code = convert_files(request, files, base + ".html", code_page);
+  return disc->skipped > 0 ? std::max(exit_code, exit_incomplete) : exit_code;
 }
 
 int unpack_folder(const UnpackRequest& request, const std::string& path, CodePage code_page) {

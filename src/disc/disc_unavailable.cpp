@@ -1,0 +1,15 @@
+// The disc reader of a build without libiso9660 (the Windows build, until the library is built
+// for it from Debian's source package): every image is refused, saying so.
+#include "disc/disc.h"
+
+namespace kelp {
+
+Result<Disc> open_disc(const std::string&, std::uint64_t) {
+  return Refusal{"cannot be read: this build of kelp reads no disc images yet"};
+}
+
+Result<std::vector<std::uint8_t>> read_disc_file(const Disc&, const DiscFile&) {
+  return Refusal{"cannot be read: this build of kelp reads no disc images yet"};
+}
+
+}  // namespace kelp

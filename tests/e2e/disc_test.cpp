@@ -1,0 +1,182 @@
+// Disc images and folders as sources, end to end: discs built by genisoimage and xorriso from a
+// folder of containers, each file's listing and output compared with kelp's on that file alone.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "builders.h"
+#include "files.h"
+
+namespace kelp::test {
+namespace {
+
+Picture picture(unsigned seed) {
+  return make_picture(8, varied_palette(seed % 2 ? 16 : 256, seed),
+                      [=](unsigned x, unsigned y) { return (x * 3 + y + seed) % 16; });
+}
+
+// The disc's files: containers in nested folders, in mixed case, and a file that is neither.
+const std::vector<std::pair<std::string, ByteVec>>& disc_files() {
+  static const std::vector<std::pair<std::string, ByteVec>> files{
+      {"DATA/MAP.IMG", package({tx4_record(picture(1)), mot_record(), tx8_record(picture(2))})},
+      {"DATA/SUB/Title.dat", archive({tx8_record(picture(3)), text_bytes("other")})},
+      {"MOVIE/INTRO.PSS", text_bytes("not a container")},
+      {"SYSTEM.CNF", text_bytes("BOOT2 = cdrom0:\\SLUS_000.00;1")},
+  };
+  return files;
+}
+
+fs::path make_tree(const fs::path& root) {
+  for (const auto& [path, bytes] : disc_files()) {
+    fs::create_directories((root / path).parent_path());
+    write_file(root / path, bytes);
+  }
+  return root;
+}
+
+// Every file below `dir`, by its path there.
+std::map<std::string, ByteVec> tree(const fs::path& dir) {
+  std::map<std::string, ByteVec> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file())
+      files[fs::relative(entry.path(), dir).string()] = read_file(entry.path());
+  }
+  return files;
+}
+
+std::string indented(const std::string& listing) {
+  std::string out;
+  for (std::size_t at = 0; at < listing.size();) {
+    std::size_t end = listing.find('\n', at) + 1;
+    out += "  " + listing.substr(at, end - at);
+    at = end;
+  }
+  return out;
+}
+
+// kelp's listing and --png output for each container file alone, as a disc's should hold them.
+struct Alone {
+  std::string listing;  // file lines and the indented trees, without the last line
+  std::map<std::string, ByteVec> unpacked;
+};
+
+Alone alone(const fs::path& root, const std::map<std::string, std::uint32_t>& sectors) {
+  Alone result;
+  std::vector<std::string> paths;
+  for (const auto& [path, bytes] : disc_files()) paths.push_back(path);
+  std::sort(paths.begin(), paths.end());
+  TempDir out;
+  for (const std::string& path : paths) {
+    std::string sector = sectors.empty() ? "" : " sector " + std::to_string(sectors.at(path));
+    result.listing +=
+        path + " file" + sector + " size " + std::to_string(fs::file_size(root / path)) + "\n";
+    if (path.ends_with(".PSS") || path.ends_with(".CNF")) continue;
+    std::string list = run_kelp(root, {kelp_binary(), "--list", path}).out;
+    result.listing += indented(list.substr(0, list.rfind('\n', list.size() - 2) + 1));
+    fs::path folder = out.path / fs::path(path).parent_path();
+    fs::create_directories(folder);
+    run_kelp(root, {kelp_binary(), "--png", "-o", folder.string(), path});
+  }
+  result.unpacked = tree(out.path);
+  return result;
+}
+
+// The first sector of each file, as isoinfo lists the disc.
+std::map<std::string, std::uint32_t> sectors_of(const fs::path& iso) {
+  std::map<std::string, std::uint32_t> sectors;
+  for (const auto& [path, bytes] : disc_files()) {
+    RunResult run =
+        run_program("/usr/bin/isoinfo", iso.parent_path(), {"isoinfo", "-i", iso.string(), "-l"});
+    std::string name = fs::path(path).filename().string();
+    std::size_t at = run.out.find("]  " + name + ";1");
+    if (at == std::string::npos) at = run.out.find("]  " + name);
+    std::size_t open = run.out.rfind('[', at);
+    sectors[path] = static_cast<std::uint32_t>(std::stoul(run.out.substr(open + 1)));
+  }
+  return sectors;
+}
+
+TEST(Disc, ListsAndUnpacksEveryContainerAsIfAlone) {
+  TempDir dir;
+  fs::path root = make_tree(dir.path / "root");
+  struct Maker {
+    std::string name;
+    std::vector<std::string> args;  // the output image follows
+  };
+  const std::vector<Maker> makers{
+      {"genisoimage",
+       {"/usr/bin/genisoimage", "-quiet", "-allow-lowercase", "-relaxed-filenames", "-o"}},
+      {"genisoimage -udf", {"/usr/bin/genisoimage", "-quiet", "-udf", "-allow-lowercase", "-o"}},
+      {"xorriso", {"/usr/bin/xorriso", "-as", "mkisofs", "-quiet", "-o"}},
+  };
+  for (const Maker& maker : makers) {
+    SCOPED_TRACE(maker.name);
+    fs::path iso = dir.path / "game.iso";
+    fs::remove(iso);
+    std::vector<std::string> args = maker.args;
+    args.push_back(iso.string());
+    args.push_back(root.string());
+    ASSERT_EQ(run_program(args[0], dir.path, args).exit_code, 0);
+    Alone want = alone(root, sectors_of(iso));
+    RunResult list = run_kelp(dir.path, {kelp_binary(), "--list", "game.iso"});
+    EXPECT_EQ(list.exit_code, 0) << list.err;
+    EXPECT_EQ(list.out.substr(0, list.out.rfind('\n', list.out.size() - 2) + 1), want.listing);
+    EXPECT_TRUE(
+        list.out.ends_with("\n4 files, 3 textures, 0 packages, 0 archives; unpacking writes "
+                           "930 bytes of bitmaps\n"))
+        << list.out;
+    fs::remove_all(dir.path / "out");
+    RunResult unpack = run_kelp(dir.path, {kelp_binary(), "--png", "-o", "out", "game.iso"});
+    EXPECT_EQ(unpack.out, banner_text());
+    EXPECT_EQ(unpack.exit_code, 0) << unpack.err;
+    EXPECT_EQ(tree(dir.path / "out"), want.unpacked);
+  }
+  RunResult folder = run_kelp(dir.path, {kelp_binary(), "--png", "-o", "from-folder", "root"});
+  EXPECT_EQ(folder.exit_code, 0) << folder.err;
+  EXPECT_EQ(tree(dir.path / "from-folder"), alone(root, {}).unpacked);
+}
+
+TEST(Disc, PlainRunsRawImagesAndDamagedDiscs) {
+  TempDir dir;
+  fs::path root = make_tree(dir.path / "root");
+  ASSERT_EQ(run_program("/usr/bin/genisoimage", dir.path,
+                        {"genisoimage", "-quiet", "-o", "game.iso", "root"})
+                .exit_code,
+            0);
+  ByteVec image = read_file(dir.path / "game.iso");
+  ByteVec raw(2352 * 20, 0);
+  std::fill(raw.begin() + 1, raw.begin() + 11, 0xFF);
+  write_file(dir.path / "raw.iso", raw);
+  write_file(dir.path / "cut.iso", ByteVec(image.begin(), image.begin() + 2048 * 30));
+  write_file(dir.path / "zeros.iso", ByteVec(2048 * 40, 0));
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    std::string err;  // a line standard error must hold
+  };
+  const std::vector<Case> cases{
+      {{"game.iso"},
+       0,
+       "kelp: game.iso: a disc image is unpacked with -o DIR or listed with --list\n"},
+      {{"-o", "out", "raw.iso"},
+       1,
+       "kelp: raw.iso: is a raw CD image of 2352-byte sectors; kelp reads disc images of 2048-byte "
+       "sectors (.iso)\n"},
+      {{"-o", "out", "zeros.iso"},
+       1,
+       "kelp: zeros.iso: holds no ISO 9660 file system of 2048-byte sectors\n"},
+      {{"-o", "out", "cut.iso"}, 1, "lies past the end of the image; skipped\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{kelp_binary()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult run = run_kelp(dir.path, args);
+    EXPECT_EQ(run.out, banner_text()) << c.err;
+    EXPECT_EQ(run.exit_code, c.exit_code) << c.err;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(dir.path / "out" / "DATA" / "SUB"));  // beyond the cut
+}
+
+}  // namespace
+}  // namespace kelp::test

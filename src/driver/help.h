@@ -14,6 +14,10 @@ writes every TX4/TX8 texture as a 32-bit BMP named after its place in the file
 with /b over it at /x, /y and writes <base>-<overlay>.bmp. kelp never overwrites
 a file: a taken name gets _0001, _0002, ... before its extension.
 
+With any option, SOURCE may also be a disc image (.iso) or a folder of the
+disc's files: each .img and .dat file in it is converted as if it were the
+source, into the output folder's folder of the same path.
+
 Options:
   -o, --output DIR  write every output file into DIR (created if missing; its
                     parent must exist) instead of the current folder
@@ -67,6 +71,8 @@ Examples:
   kelp --import edit -o new scene.img write new/scene.img with the edits
   kelp --import edit --list --gallery -o look scene.img
                                       only look/scene-changes.html
+  kelp --list GAME.iso                every file of the disc and its tree
+  kelp --png -o out GAME.iso          out/DATA/MAP_0000.png, ...
   kelp base.bmp /x8 /y4 /bover.bmp    compose over.bmp over base.bmp
 )";
 

@@ -10,4 +10,9 @@ constexpr int exit_incomplete = 1;
 constexpr int exit_usage = 2;
 constexpr int exit_error = -1;
 
+// The worse of two runs' exit codes: an error line, then usage, then a file not written whole.
+constexpr int worst_exit(int a, int b) {
+  return a == exit_error || b == exit_error ? exit_error : (a > b ? a : b);
+}
+
 }  // namespace kelp

@@ -114,6 +114,8 @@ int convert_disc_or_folder(const Options& options, const std::string& path, bool
   return unpack_disc(request, path, platform::size_of(path).value_or(0), code_page);
 }
 
+int run_source(int argc, const char* const* argv, const Options& options, CodePage code_page);
+
 int run(int argc, const char* const* argv, CodePage code_page) {
   CommandLine line = parse_command_line(argc, argv, code_page);
   const Options& options = line.options;
@@ -130,6 +132,28 @@ int run(int argc, const char* const* argv, CodePage code_page) {
     return exit_success;
   }
   if (!options.list) print(banner);
+  // After a .bmp source, later file arguments are part of the overlay options' text.
+  bool overlay = ascii_lower(split_path(argv[options.source], code_page).extension) == ".bmp";
+  std::vector<int> sources{options.source};
+  if (!overlay && options.any_option) {
+    sources.insert(sources.end(), options.more_sources.begin(), options.more_sources.end());
+  } else if (!overlay && !options.more_sources.empty()) {
+    std::string ignored;
+    for (int index : options.more_sources)
+      ignored += std::string(ignored.empty() ? "" : " ") + argv[index];
+    note("only the first source is converted without kelp's options; ignored: " + ignored);
+  }
+  int exit_code = exit_success;
+  for (int source : sources) {
+    Options one = options;
+    one.source = source;
+    exit_code = worst_exit(exit_code, run_source(argc, argv, one, code_page));
+  }
+  return exit_code;
+}
+
+// Converts the source `options.source`; the exit code.
+int run_source(int argc, const char* const* argv, const Options& options, CodePage code_page) {
   std::string source = argv[options.source];
   bool disc = ascii_lower(split_path(source, code_page).extension) == ".iso";
   bool folder = platform::is_directory(source);

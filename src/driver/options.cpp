@@ -163,12 +163,20 @@ CommandLine parse_command_line(int argc, const char* const* argv, CodePage code_
     } else if (options.source == 0) {
       options.source = index;
       options.roles[index] = ArgumentRole::source;
+    } else {
+      options.more_sources.push_back(index);
     }
   }
   if (options.json) options.list = true;
   if (line.usage_error.empty()) line.usage_error = read_jobs(options);
   if (line.usage_error.empty() && options.any_option) {
     line.usage_error = check_combination(options, argv, code_page);
+    Options each = options;
+    for (int source : options.more_sources) {
+      if (!line.usage_error.empty()) break;
+      each.source = source;
+      line.usage_error = check_combination(each, argv, code_page);
+    }
   }
   return line;
 }

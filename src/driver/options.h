@@ -23,8 +23,9 @@ struct Options {
   unsigned jobs = 1;      // workers that write the files
   bool help = false;
   bool version = false;
-  bool any_option = false;  // some kelp option was given
-  int source = 0;           // the source's index among the arguments; 0: the invocation
+  bool any_option = false;        // some kelp option was given
+  int source = 0;                 // the source's index among the arguments; 0: the invocation
+  std::vector<int> more_sources;  // later file arguments: sources too when a kelp option is given
   std::vector<platform::ArgumentRole> roles;  // one per argument
 };
 

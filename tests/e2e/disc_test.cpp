@@ -178,5 +178,23 @@ TEST(Disc, PlainRunsRawImagesAndDamagedDiscs) {
   EXPECT_FALSE(fs::exists(dir.path / "out" / "DATA" / "SUB"));  // beyond the cut
 }
 
+TEST(Disc, SeveralSourcesAreEachConvertedWithOptionsOnly) {
+  TempDir dir;
+  fs::path root = make_tree(dir.path / "root");
+  fs::copy_file(root / "DATA/MAP.IMG", dir.path / "a.img");
+  fs::copy_file(root / "DATA/SUB/Title.dat", dir.path / "b.dat");
+  for (const char* one : {"a.img", "b.dat"})
+    run_kelp(dir.path, {kelp_binary(), "-o", "alone", one});
+  RunResult both = run_kelp(dir.path, {kelp_binary(), "-o", "both", "a.img", "b.dat"});
+  EXPECT_EQ(both.out, banner_text());
+  EXPECT_EQ(both.exit_code, 0);
+  EXPECT_EQ(files_in(dir.path / "both"), files_in(dir.path / "alone"));
+  RunResult plain = run_kelp(dir.path / "both", {kelp_binary(), "../a.img", "../b.dat"});
+  EXPECT_EQ(plain.err,
+            "kelp: only the first source is converted without kelp's options; "
+            "ignored: ../b.dat\n");
+  EXPECT_EQ(files_in(dir.path / "both").size(), 5u);  // and a.img's two bitmaps again, suffixed
+}
+
 }  // namespace
 }  // namespace kelp::test

@@ -4,6 +4,7 @@
 #include <cdio/logging.h>
 
 #include <algorithm>
+#include <array>
 #include <set>
 
 #include "common/diagnostics.h"
@@ -11,6 +12,36 @@
 namespace kelp {
 
 namespace {
+
+// A directory record: its length, the extent's first sector and the data length (both in both
+// byte orders), flags, and the name. Records do not cross a sector's end; a length of 0 ends
+// the sector's records.
+constexpr std::size_t record_length_field = 0;        // u8
+constexpr std::size_t record_name_length_field = 32;  // u8
+constexpr std::size_t record_name_field = 33;
+
+// Checks every record of a directory's extent before the library reads it: a record must lie
+// inside its sector and hold its name. (The library trusts both, and reads past its buffer.)
+bool sound_directory(const Disc& disc, lsn_t sector, std::uint32_t size) {
+  std::uint32_t sectors = (size + disc_sector_size - 1) / disc_sector_size;
+  std::array<std::uint8_t, disc_sector_size> block;
+  for (std::uint32_t i = 0; i < sectors; ++i) {
+    long read =
+        iso9660_iso_seek_read(disc.image.get(), block.data(), sector + static_cast<lsn_t>(i), 1);
+    if (read != static_cast<long>(block.size())) return false;
+    for (std::size_t at = 0; at < block.size();) {
+      std::size_t length = *read_le<std::uint8_t>(block, at + record_length_field);
+      if (length == 0) break;
+      std::optional<std::uint8_t> name_length =
+          read_le<std::uint8_t>(block, at + record_name_length_field);
+      if (!name_length || length < record_name_field + *name_length || !fits(block, at, length)) {
+        return false;
+      }
+      at += length;
+    }
+  }
+  return true;
+}
 
 // A file's version (";1") is not part of its name.
 std::string without_version(const std::string& name) {
@@ -30,7 +61,8 @@ bool inside_image(const Disc& disc, const iso9660_stat_t& stat) {
   return start <= disc.size && stat.size <= disc.size - start;
 }
 
-void read_folder(Reading& reading, const std::string& path, std::size_t depth);
+void read_folder(Reading& reading, const std::string& path, const iso9660_stat_t& stat,
+                 std::size_t depth);
 
 void skip(Reading& reading, const std::string& what, const std::string& why) {
   ++reading.disc.skipped;
@@ -53,7 +85,7 @@ void take_record(Reading& reading, const std::string& folder, const iso9660_stat
       return skip(reading, shown,
                   "is nested more than " + std::to_string(max_disc_folder_depth) + " folders deep");
     }
-    return read_folder(reading, "/" + folder + name + "/", depth + 1);
+    return read_folder(reading, "/" + folder + name + "/", stat, depth + 1);
   }
   if (reading.disc.files.size() == max_disc_files) {
     reading.stopped = true;
@@ -64,7 +96,14 @@ void take_record(Reading& reading, const std::string& folder, const iso9660_stat
   reading.disc.files.push_back({shown, static_cast<std::uint32_t>(stat.lsn), stat.size});
 }
 
-void read_folder(Reading& reading, const std::string& path, std::size_t depth) {
+void read_folder(Reading& reading, const std::string& path, const iso9660_stat_t& stat,
+                 std::size_t depth) {
+  if (stat.size > max_directory_size) {
+    return skip(reading, path, "is a folder of " + std::to_string(stat.size) + " bytes");
+  }
+  if (!sound_directory(reading.disc, stat.lsn, stat.size)) {
+    return skip(reading, path, "is a folder with a damaged record");
+  }
   CdioList_t* list = iso9660_ifs_readdir(reading.disc.image.get(), path.c_str());
   if (list == nullptr) return skip(reading, path, "is a folder that cannot be read");
   std::vector<const iso9660_stat_t*> records;
@@ -92,12 +131,13 @@ Result<Disc> open_disc(const std::string& path, std::uint64_t size) {
   iso9660_t* image = iso9660_open_ext(path.c_str(), ISO_EXTENSION_NONE);
   if (image == nullptr) return Refusal{"holds no ISO 9660 file system of 2048-byte sectors"};
   Disc disc{std::shared_ptr<_iso9660_s>(image, iso9660_close), size, {}};
-  iso9660_stat_t* root = iso9660_ifs_stat(image, "/");
-  bool root_inside = root != nullptr && inside_image(disc, *root);
-  if (root != nullptr) iso9660_stat_free(root);
-  if (!root_inside) return Refusal{"has a root folder that lies past the end of the image"};
-  Reading reading{disc, {}, false};
-  read_folder(reading, "/", 0);
+  std::unique_ptr<iso9660_stat_t, void (*)(iso9660_stat_t*)> root(iso9660_ifs_stat(image, "/"),
+                                                                  iso9660_stat_free);
+  if (!root || !inside_image(disc, *root)) {
+    return Refusal{"has a root folder that lies past the end of the image"};
+  }
+  Reading reading{disc, {root->lsn}, false};
+  read_folder(reading, "/", *root, 0);
   return disc;
 }
 

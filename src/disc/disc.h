@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
 #include "common/result.h"
 
 struct _iso9660_s;  // libiso9660's image handle
@@ -20,6 +21,7 @@ constexpr std::uint64_t raw_sector_size = 2352;
 // Limits against hostile images; a game's disc holds a few thousand files a few levels deep.
 constexpr std::size_t max_disc_files = 1 << 20;
 constexpr std::size_t max_disc_folder_depth = 64;
+constexpr std::uint32_t max_directory_size = 64u << 20;
 
 struct DiscFile {
   std::string path;          // as on the disc: folders joined with "/", without ";1"

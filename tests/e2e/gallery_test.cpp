@@ -33,7 +33,8 @@ ByteVec gallery_source() {
 constexpr const char* gallery_probe = R"(
   const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
   const tiles = [...document.querySelectorAll(".tile")];
-  await sleep(100);  // the tiles near the screen are given their images
+  const images = [...document.querySelectorAll(".tile img")];
+  while (images.some((image) => !image.getAttribute("src"))) await sleep(10);  // near the screen
   await Promise.all([...document.querySelectorAll(".tile img")].map((i) => i.decode().catch(() => 0)));
   const name = (tile) => tile.querySelector(".caption").firstChild.textContent;
   const shown = () => tiles.filter((tile) => !tile.hidden).map(name);

@@ -136,6 +136,23 @@ TEST(Disc, ListsAndUnpacksEveryContainerAsIfAlone) {
   EXPECT_EQ(tree(dir.path / "from-folder"), alone(root, {}).unpacked);
 }
 
+// Where the root folder's record of `name` starts in an image: the root folder's extent is named
+// by the primary volume descriptor (sector 16) in its root record, at byte 156.
+std::size_t record_of(const ByteVec& image, const std::string& name) {
+  std::size_t root = 2048 * (image[2048 * 16 + 156 + 2] | image[2048 * 16 + 156 + 3] << 8);
+  for (std::size_t at = root; image[at] != 0; at += image[at]) {
+    if (std::string(image.begin() + at + 33, image.begin() + at + 33 + image[at + 32]) == name) {
+      return at;
+    }
+  }
+  throw std::runtime_error("no record of " + name);
+}
+
+ByteVec patched_image(ByteVec image, const std::string& name, std::size_t field, ByteVec bytes) {
+  std::copy(bytes.begin(), bytes.end(), image.begin() + record_of(image, name) + field);
+  return image;
+}
+
 TEST(Disc, PlainRunsRawImagesAndDamagedDiscs) {
   TempDir dir;
   fs::path root = make_tree(dir.path / "root");
@@ -149,6 +166,13 @@ TEST(Disc, PlainRunsRawImagesAndDamagedDiscs) {
   write_file(dir.path / "raw.iso", raw);
   write_file(dir.path / "cut.iso", ByteVec(image.begin(), image.begin() + 2048 * 30));
   write_file(dir.path / "zeros.iso", ByteVec(2048 * 40, 0));
+  std::size_t root_sector = image[2048 * 16 + 156 + 2] | image[2048 * 16 + 156 + 3] << 8;
+  auto u8 = [](std::size_t v) { return static_cast<std::uint8_t>(v); };
+  // DATA's extent made the root's own: a loop. Its record's name made to run past its sector.
+  write_file(dir.path / "loop.iso", patched_image(image, "DATA", 2,
+                                                  {u8(root_sector), u8(root_sector >> 8), 0, 0, 0,
+                                                   0, u8(root_sector >> 8), u8(root_sector)}));
+  write_file(dir.path / "crossing.iso", patched_image(image, "DATA", 32, {255}));
   struct Case {
     std::vector<std::string> args;
     int exit_code;
@@ -166,6 +190,8 @@ TEST(Disc, PlainRunsRawImagesAndDamagedDiscs) {
        1,
        "kelp: zeros.iso: holds no ISO 9660 file system of 2048-byte sectors\n"},
       {{"-o", "out", "cut.iso"}, 1, "lies past the end of the image; skipped\n"},
+      {{"-o", "out", "loop.iso"}, 1, "kelp: DATA: is a folder already read (a loop); skipped\n"},
+      {{"-o", "out", "crossing.iso"}, 1, "kelp: /: is a folder with a damaged record; skipped\n"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args{kelp_binary()};

@@ -17,18 +17,26 @@ namespace {
 // byte orders), flags, and the name. Records do not cross a sector's end; a length of 0 ends
 // the sector's records.
 constexpr std::size_t record_length_field = 0;        // u8
+constexpr std::size_t record_extent_field = 2;        // u32, little-endian then big-endian
+constexpr std::size_t record_data_length_field = 10;  // u32, little-endian then big-endian
+constexpr std::size_t record_flags_field = 25;        // u8
+constexpr std::uint8_t record_flag_directory = 0x02;
 constexpr std::size_t record_name_length_field = 32;  // u8
 constexpr std::size_t record_name_field = 33;
 
-// Checks every record of a directory's extent before the library reads it: a record must lie
-// inside its sector and hold its name. (The library trusts both, and reads past its buffer.)
-bool sound_directory(const Disc& disc, lsn_t sector, std::uint32_t size) {
-  std::uint32_t sectors = (size + disc_sector_size - 1) / disc_sector_size;
+// Hands each record of a folder's extent to `visit`, with the record's offset in the image.
+// False when a record does not lie inside its sector or does not hold its name. (The library
+// trusts both, and reads past its buffer; every folder is checked so before it reads it.)
+template <typename Visit>
+bool each_record(const Disc& disc, DiscExtent folder, Visit visit) {
+  std::uint32_t sectors = (folder.size + disc_sector_size - 1) / disc_sector_size;
   std::array<std::uint8_t, disc_sector_size> block;
   for (std::uint32_t i = 0; i < sectors; ++i) {
-    long read =
-        iso9660_iso_seek_read(disc.image.get(), block.data(), sector + static_cast<lsn_t>(i), 1);
-    if (read != static_cast<long>(block.size())) return false;
+    lsn_t sector = static_cast<lsn_t>(folder.sector + i);
+    if (iso9660_iso_seek_read(disc.image.get(), block.data(), sector, 1) !=
+        static_cast<long>(block.size())) {
+      return false;
+    }
     for (std::size_t at = 0; at < block.size();) {
       std::size_t length = *read_le<std::uint8_t>(block, at + record_length_field);
       if (length == 0) break;
@@ -37,6 +45,8 @@ bool sound_directory(const Disc& disc, lsn_t sector, std::uint32_t size) {
       if (!name_length || length < record_name_field + *name_length || !fits(block, at, length)) {
         return false;
       }
+      visit(Bytes(block).subspan(at, length),
+            (std::uint64_t{folder.sector} + i) * disc_sector_size + at);
       at += length;
     }
   }
@@ -101,9 +111,11 @@ void read_folder(Reading& reading, const std::string& path, const iso9660_stat_t
   if (stat.size > max_directory_size) {
     return skip(reading, path, "is a folder of " + std::to_string(stat.size) + " bytes");
   }
-  if (!sound_directory(reading.disc, stat.lsn, stat.size)) {
+  DiscExtent extent{static_cast<std::uint32_t>(stat.lsn), stat.size};
+  if (!each_record(reading.disc, extent, [](Bytes, std::uint64_t) {})) {
     return skip(reading, path, "is a folder with a damaged record");
   }
+  reading.disc.folders.push_back(extent);
   CdioList_t* list = iso9660_ifs_readdir(reading.disc.image.get(), path.c_str());
   if (list == nullptr) return skip(reading, path, "is a folder that cannot be read");
   std::vector<const iso9660_stat_t*> records;
@@ -139,6 +151,36 @@ Result<Disc> open_disc(const std::string& path, std::uint64_t size) {
   Reading reading{disc, {root->lsn}, false};
   read_folder(reading, "/", *root, 0);
   return disc;
+}
+
+bool has_udf_bridge(const Disc& disc) {
+  // The volume recognition sequence follows the volume descriptors, from sector 16 on.
+  constexpr lsn_t first_descriptor = 16, last_descriptor = 64;
+  constexpr std::size_t identifier_field = 1, identifier_size = 5;
+  std::array<std::uint8_t, disc_sector_size> block;
+  for (lsn_t sector = first_descriptor; sector < last_descriptor; ++sector) {
+    if (iso9660_iso_seek_read(disc.image.get(), block.data(), sector, 1) !=
+        static_cast<long>(block.size())) {
+      return false;
+    }
+    std::string_view id(reinterpret_cast<const char*>(block.data()) + identifier_field,
+                        identifier_size);
+    if (id == "NSR02" || id == "NSR03") return true;
+  }
+  return false;
+}
+
+std::vector<std::uint64_t> size_fields_of(const Disc& disc, const DiscFile& file) {
+  std::vector<std::uint64_t> fields;
+  for (const DiscExtent& folder : disc.folders) {
+    each_record(disc, folder, [&](Bytes record, std::uint64_t at) {
+      bool directory = (record[record_flags_field] & record_flag_directory) != 0;
+      if (!directory && read_le<std::uint32_t>(record, record_extent_field) == file.sector) {
+        fields.push_back(at + record_data_length_field);
+      }
+    });
+  }
+  return fields;
 }
 
 Result<std::vector<std::uint8_t>> read_disc_file(const Disc& disc, const DiscFile& file) {

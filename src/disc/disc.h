@@ -29,17 +29,31 @@ struct DiscFile {
   std::uint32_t size = 0;    // in bytes
 };
 
+struct DiscExtent {
+  std::uint32_t sector = 0;
+  std::uint32_t size = 0;
+};
+
 struct Disc {
   std::shared_ptr<_iso9660_s> image;
-  std::uint64_t size = 0;       // the image's size in bytes
-  std::vector<DiscFile> files;  // in the order of the directories, each sorted by name
-  std::size_t skipped = 0;      // files and folders left out (warned)
+  std::uint64_t size = 0;             // the image's size in bytes
+  std::vector<DiscFile> files;        // in the order of the directories, each sorted by name
+  std::size_t skipped = 0;            // files and folders left out (warned)
+  std::vector<DiscExtent> folders{};  // every folder read
 };
 
 // Opens the image at `path` and reads its directories; refused, saying why, when it is not an
 // ISO 9660 image of 2048-byte sectors. Directories and files that lie outside the image, or
 // that would be read twice, are skipped with a warning naming them.
 Result<Disc> open_disc(const std::string& path, std::uint64_t size);
+
+// True when the image's volume recognition sequence names a UDF file system beside ISO 9660.
+bool has_udf_bridge(const Disc& disc);
+
+// Where in the image each directory record that points at the file keeps its data length: the
+// byte offset of the field, which holds the length little-endian, then big-endian.
+std::vector<std::uint64_t> size_fields_of(const Disc& disc, const DiscFile& file);
+constexpr std::size_t record_size_field_bytes = 8;
 
 // The file's bytes; refused when they cannot be read whole.
 Result<std::vector<std::uint8_t>> read_disc_file(const Disc& disc, const DiscFile& file);

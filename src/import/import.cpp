@@ -517,6 +517,11 @@ int import_source(const ImportRequest& request, Bytes source) {
          " moved; a game that reads them at fixed offsets will not find them");
   }
   std::string wanted = in_folder(request.output_folder, request.output_name);
+  if (request.rebuilt_into != nullptr && !request.dry_run) {
+    if (!unchanged) *request.rebuilt_into = std::move(*rebuilt);
+    note(summary(run.counts, unchanged ? "unchanged" : "rebuilt"));
+    return exit_success;
+  }
   if (request.dry_run) {
     note(summary(run.counts,
                  "would write " + free_output_name(request.output_name, request.output_folder)));

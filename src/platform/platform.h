@@ -57,6 +57,14 @@ Creation create_new_file(const std::string& name);
 // Writes all of `bytes`, retrying partial writes. Returns 0 or the error code.
 int write_all(File file, std::span<const std::uint8_t> bytes);
 
+// Writes all of `bytes` at `offset` of the file, leaving its position where it was not used
+// again. Returns 0 or the error code.
+int write_at(File file, std::uint64_t offset, std::span<const std::uint8_t> bytes);
+
+// Copies the whole of `from` (open for reading, at its start) into `to` (new and empty): by
+// reference (a reflink) or inside the kernel where the file system can. Returns 0 or the error.
+int copy_contents(File from, File to, std::uint64_t size);
+
 // Closes the file. Returns 0 or the error code (a delayed write error may show here).
 int close_file(File file);
 

@@ -92,6 +92,33 @@ int write_all(File file, std::span<const std::uint8_t> bytes) {
   return 0;
 }
 
+int write_at(File file, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t put = ::pwrite(fd(file), bytes.data() + done, bytes.size() - done,
+                           static_cast<off_t>(offset + done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return errno;
+    if (put == 0) return EIO;
+    done += static_cast<std::size_t>(put);
+  }
+  return 0;
+}
+
+int copy_contents(File from, File to, std::uint64_t size) {
+  // copy_file_range shares the blocks where the file system can (a reflink) and otherwise
+  // copies inside the kernel.
+  for (std::uint64_t done = 0; done < size;) {
+    ssize_t copied = ::copy_file_range(fd(from), nullptr, fd(to), nullptr,
+                                       static_cast<std::size_t>(size - done), 0);
+    if (copied < 0 && errno == EINTR) continue;
+    if (copied < 0) return errno;
+    if (copied == 0) return EIO;
+    done += static_cast<std::uint64_t>(copied);
+  }
+  return 0;
+}
+
 int close_file(File file) {
   return ::close(fd(file)) == 0 ? 0 : errno;
 }

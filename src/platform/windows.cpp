@@ -110,6 +110,26 @@ int write_all(File file, std::span<const std::uint8_t> bytes) {
   return 0;
 }
 
+int write_at(File file, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (!::SetFilePointerEx(handle_of(file), at, nullptr, FILE_BEGIN)) return last_error();
+  return write_all(file, bytes);
+}
+
+int copy_contents(File from, File to, std::uint64_t size) {
+  std::vector<std::uint8_t> piece(std::min<std::uint64_t>(size, std::size_t{8} << 20));
+  for (std::uint64_t done = 0; done < size;) {
+    DWORD got = 0;
+    DWORD wanted = static_cast<DWORD>(std::min<std::uint64_t>(size - done, piece.size()));
+    if (!::ReadFile(handle_of(from), piece.data(), wanted, &got, nullptr)) return last_error();
+    if (got == 0) return ERROR_HANDLE_EOF;
+    if (int error = write_all(to, std::span(piece.data(), got)); error != 0) return error;
+    done += got;
+  }
+  return 0;
+}
+
 int close_file(File file) {
   return ::CloseHandle(handle_of(file)) ? 0 : last_error();
 }

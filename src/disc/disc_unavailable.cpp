@@ -8,6 +8,14 @@ Result<Disc> open_disc(const std::string&, std::uint64_t) {
   return Refusal{"cannot be read: this build of kelp reads no disc images yet"};
 }
 
+bool has_udf_bridge(const Disc&) {
+  return false;
+}
+
+std::vector<std::uint64_t> size_fields_of(const Disc&, const DiscFile&) {
+  return {};
+}
+
 Result<std::vector<std::uint8_t>> read_disc_file(const Disc&, const DiscFile&) {
   return Refusal{"cannot be read: this build of kelp reads no disc images yet"};
 }

@@ -26,13 +26,6 @@ struct SourceFile {
   std::function<Result<std::vector<std::uint8_t>>()> read;
 };
 
-std::optional<ContainerKind> container_kind(const std::string& path, CodePage code_page) {
-  std::string extension = ascii_lower(split_path(path, code_page).extension);
-  if (extension == ".img") return ContainerKind::package;
-  if (extension == ".dat") return ContainerKind::archive;
-  return std::nullopt;
-}
-
 std::string folder_of(const std::string& path) {
   std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
@@ -128,6 +121,13 @@ void find_files(const std::string& root, const std::string& relative, std::size_
 }
 
 }  // namespace
+
+std::optional<ContainerKind> container_kind(const std::string& path, CodePage code_page) {
+  std::string extension = ascii_lower(split_path(path, code_page).extension);
+  if (extension == ".img") return ContainerKind::package;
+  if (extension == ".dat") return ContainerKind::archive;
+  return std::nullopt;
+}
 
 bool safe_disc_folder(const std::string& folder, CodePage code_page) {
   for (std::size_t start = 0, slash; (slash = folder.find('/', start)) != std::string::npos;

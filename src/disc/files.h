@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/code_page.h"
@@ -20,5 +21,8 @@ int unpack_folder(const UnpackRequest& request, const std::string& path, CodePag
 // A disc's folder path ("DATA/SUB/") is safe as an output folder: no component is empty, "." or
 // "..", holds a "\" or ":", or is a name Windows would not create as given (CON, a trailing dot).
 bool safe_disc_folder(const std::string& folder, CodePage code_page);
+
+// What a file is by its extension, in any case: a package (.img), an archive (.dat), or neither.
+std::optional<ContainerKind> container_kind(const std::string& path, CodePage code_page);
 
 }  // namespace kelp

@@ -10,6 +10,7 @@
 #include "common/path.h"
 #include "disc/disc.h"
 #include "disc/files.h"
+#include "disc/patch.h"
 #include "driver/help.h"
 #include "driver/options.h"
 #include "import/import.h"
@@ -103,7 +104,16 @@ int convert_disc_or_folder(const Options& options, const std::string& path, bool
                            CodePage code_page) {
   PathParts parts = split_path(path, code_page);
   UnpackRequest request = unpack_request(options, parts.name + parts.extension);
-  if (!options.list && !make_output_folder(options.output_folder)) return exit_incomplete;
+  if (!options.import_folder.empty() && !is_raw_cd_image(path)) {
+    ImportRequest import{options.import_folder, parts.name,   parts.name + parts.extension,
+                         options.output_folder, {},           options.dither,
+                         options.jobs,          options.list, options.json};
+    return import_disc(import, path, platform::size_of(path).value_or(0), code_page);
+  }
+  if (!options.list && options.import_folder.empty() &&
+      !make_output_folder(options.output_folder)) {
+    return exit_incomplete;
+  }
   if (folder) return unpack_folder(request, path, code_page);
   if (is_raw_cd_image(path)) {
     warn(path, "is a raw CD image of " + std::to_string(raw_sector_size) +

@@ -102,7 +102,9 @@ std::string check_import(const Options& options, const std::string& extension) {
   if (!platform::is_directory(options.import_folder)) {
     return "--import: " + options.import_folder + " is not a folder";
   }
-  if (extension != ".img" && extension != ".dat") return "--import takes an .img or .dat source";
+  if (extension != ".img" && extension != ".dat" && extension != ".iso") {
+    return "--import takes an .img, .dat or .iso source";
+  }
   return "";
 }
 

@@ -222,5 +222,77 @@ TEST(Disc, SeveralSourcesAreEachConvertedWithOptionsOnly) {
   EXPECT_EQ(files_in(dir.path / "both").size(), 5u);  // and a.img's two bitmaps again, suffixed
 }
 
+// The byte offsets at which two files differ.
+std::vector<std::size_t> differences(const ByteVec& a, const ByteVec& b) {
+  std::vector<std::size_t> at;
+  for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+    if (a[i] != b[i]) at.push_back(i);
+  }
+  return at;
+}
+
+TEST(Disc, ImportWritesEachChangedFileBackAtItsSector) {
+  TempDir dir;
+  fs::path root = make_tree(dir.path / "root");
+  auto make = [&](const std::string& name, std::vector<std::string> extra) {
+    std::vector<std::string> args{"/usr/bin/genisoimage", "-quiet", "-allow-lowercase", "-o", name};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back("root");
+    ASSERT_EQ(run_program(args[0], dir.path, args).exit_code, 0);
+  };
+  make("game.iso", {});
+  make("udf.iso", {"-udf"});
+  ASSERT_EQ(run_kelp(dir.path, {kelp_binary(), "-o", "edit", "game.iso"}).exit_code, 0);
+  // A few pixels take another colour: the package keeps its size; the archive, coded anew,
+  // changes its size within its last sector.
+  for (const char* edited : {"edit/DATA/MAP_0000.bmp", "edit/DATA/SUB/Title_0000.bmp"}) {
+    ByteVec pixels = read_file(dir.path / edited);
+    std::copy(pixels.begin() + 54, pixels.begin() + 58, pixels.begin() + 62);
+    write_file(dir.path / edited, pixels);
+  }
+
+  RunResult run = run_kelp(dir.path, {kelp_binary(), "--import", "edit", "-o", "new", "game.iso"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  std::map<std::string, std::uint32_t> sectors = sectors_of(dir.path / "game.iso");
+  std::vector<std::size_t> outside =
+      differences(read_file(dir.path / "game.iso"), read_file(dir.path / "new/game.iso"));
+  for (std::string file : {"DATA/MAP.IMG", "DATA/SUB/Title.dat"}) {
+    std::string folder = fs::path(file).parent_path().string();
+    fs::remove_all(dir.path / "alone");
+    ASSERT_EQ(run_kelp(dir.path,
+                       {kelp_binary(), "--import", "edit/" + folder, "-o", "alone", "root/" + file})
+                  .exit_code,
+              0);
+    RunResult extracted = run_program("/usr/bin/isoinfo", dir.path,
+                                      {"isoinfo", "-i", "new/game.iso", "-x", "/" + file + ";1"});
+    EXPECT_EQ(text_bytes(extracted.out), read_file(dir.path / "alone" / fs::path(file).filename()));
+    std::size_t first = sectors.at(file), last = first + (fs::file_size(root / file) + 2047) / 2048;
+    std::erase_if(outside, [&](std::size_t at) { return at / 2048 >= first && at / 2048 < last; });
+  }
+  // Outside the files only the archive's record changed: its new size, in both byte orders.
+  ASSERT_FALSE(outside.empty());
+  EXPECT_LT(outside.back() - outside.front(), 8u);
+  EXPECT_EQ(run_program("/usr/bin/7zz", dir.path, {"7zz", "t", "new/game.iso"}).exit_code, 0);
+
+  write_file(dir.path / "edit/DATA/MAP_0001.bin", ByteVec(5000, 7));  // grows past its sectors
+  struct Case {
+    std::string image;
+    std::string err;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"game.iso",
+            "kelp: DATA/MAP.IMG: would grow past its sectors by 4096 bytes; a file on "
+            "the disc cannot move\n"},
+           {"udf.iso",
+            "has a UDF file system beside ISO 9660; kelp cannot yet write into such "
+            "images\n"}}) {
+    RunResult refused =
+        run_kelp(dir.path, {kelp_binary(), "--import", "edit", "-o", "no", c.image});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_NE(refused.err.find(c.err), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(dir.path / "no"));
+  }
+}
+
 }  // namespace
 }  // namespace kelp::test

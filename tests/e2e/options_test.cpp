@@ -42,7 +42,7 @@ TEST(Options, UsageErrorsExitWith2AndTouchNothing) {
       {{"--png", "base.bmp"}, "kelp: --png does not apply to a .bmp source\n"},
       {{"--png", "--list", "scene.img"}, "kelp: --png and --list cannot be combined\n"},
       {{"--import", "scene.img", "scene.img"}, "kelp: --import: scene.img is not a folder\n"},
-      {{"--import", ".", "base.bmp"}, "kelp: --import takes an .img or .dat source\n"},
+      {{"--import", ".", "base.bmp"}, "kelp: --import takes an .img, .dat or .iso source\n"},
       {{"--import", ".", "--png", "scene.img"}, "kelp: --import and --png cannot be combined\n"},
       {{"--import=.", "--raw", "scene.img"}, "kelp: --import and --raw cannot be combined\n"},
       {{"--dither", "scene.img"}, "kelp: --dither applies only to --import\n"},

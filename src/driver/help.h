@@ -27,7 +27,7 @@ Options:
                     <entry name>.bin
       --png         write textures as indexed PNGs (their own palette and
                     indices, alpha scaled to 0..255) instead of BMPs
-      --import DIR  rebuild SOURCE (.img or .dat) with the edited images and
+      --import DIR  rebuild SOURCE (.img, .dat or .iso) with the edited images and
                     .bin files of DIR, named as kelp names its outputs (in any
                     case), and write it as a new file; SOURCE is never changed.
                     The texture decides how alpha is read; an image without

@@ -142,7 +142,19 @@ Result<Disc> open_disc(const std::string& path, std::uint64_t size) {
   cdio_log_set_handler([](cdio_log_level_t, const char*) {});
   iso9660_t* image = iso9660_open_ext(path.c_str(), ISO_EXTENSION_NONE);
   if (image == nullptr) return Refusal{"holds no ISO 9660 file system of 2048-byte sectors"};
-  Disc disc{std::shared_ptr<_iso9660_s>(image, iso9660_close), size, {}};
+  std::optional<platform::File> file = platform::open_unshared(path);
+  if (!file) {
+    iso9660_close(image);
+    return Refusal{"cannot be opened"};
+  }
+  Disc disc{std::shared_ptr<_iso9660_s>(image, iso9660_close),
+            std::shared_ptr<platform::File>(new platform::File(*file),
+                                            [](platform::File* open) {
+                                              platform::close_file(*open);
+                                              delete open;
+                                            }),
+            size,
+            {}};
   std::unique_ptr<iso9660_stat_t, void (*)(iso9660_stat_t*)> root(iso9660_ifs_stat(image, "/"),
                                                                   iso9660_stat_free);
   if (!root || !inside_image(disc, *root)) {
@@ -183,17 +195,15 @@ std::vector<std::uint64_t> size_fields_of(const Disc& disc, const DiscFile& file
   return fields;
 }
 
-Result<std::vector<std::uint8_t>> read_disc_file(const Disc& disc, const DiscFile& file) {
-  std::uint64_t sectors = (std::uint64_t{file.size} + disc_sector_size - 1) / disc_sector_size;
-  std::vector<std::uint8_t> bytes(sectors * disc_sector_size);
-  long read = bytes.empty() ? 0
-                            : iso9660_iso_seek_read(disc.image.get(), bytes.data(), file.sector,
-                                                    static_cast<long>(sectors));
-  if (read < 0 || static_cast<std::uint64_t>(read) < file.size) {
-    return Refusal{"cannot be read whole from the image"};
-  }
-  bytes.resize(file.size);
-  return bytes;
+Result<WholeFile> read_disc_file(const Disc& disc, const DiscFile& file) {
+  WholeFile whole{platform::allocate_pages(file.size), {}, file.size, 0};
+  if (!whole.buffer && file.size > 0) throw std::bad_alloc();
+  std::span<std::uint8_t> into(whole.buffer.get(), file.size);
+  std::size_t got = platform::read_whole(*disc.file, into, whole.error,
+                                         std::uint64_t{file.sector} * disc_sector_size);
+  if (got < file.size) return Refusal{"cannot be read whole from the image"};
+  whole.bytes = into;
+  return whole;
 }
 
 }  // namespace kelp

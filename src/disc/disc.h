@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/output.h"
 #include "common/result.h"
+#include "platform/platform.h"
 
 struct _iso9660_s;  // libiso9660's image handle
 
@@ -36,10 +38,11 @@ struct DiscExtent {
 
 struct Disc {
   std::shared_ptr<_iso9660_s> image;
-  std::uint64_t size = 0;             // the image's size in bytes
-  std::vector<DiscFile> files;        // in the order of the directories, each sorted by name
-  std::size_t skipped = 0;            // files and folders left out (warned)
-  std::vector<DiscExtent> folders{};  // every folder read
+  std::shared_ptr<platform::File> file;  // the image, from which files are read
+  std::uint64_t size = 0;                // the image's size in bytes
+  std::vector<DiscFile> files;           // in the order of the directories, each sorted by name
+  std::size_t skipped = 0;               // files and folders left out (warned)
+  std::vector<DiscExtent> folders{};     // every folder read
 };
 
 // Opens the image at `path` and reads its directories; refused, saying why, when it is not an
@@ -55,7 +58,8 @@ bool has_udf_bridge(const Disc& disc);
 std::vector<std::uint64_t> size_fields_of(const Disc& disc, const DiscFile& file);
 constexpr std::size_t record_size_field_bytes = 8;
 
-// The file's bytes; refused when they cannot be read whole.
-Result<std::vector<std::uint8_t>> read_disc_file(const Disc& disc, const DiscFile& file);
+// The file's bytes, read at its extent into zero pages; refused when they cannot be read whole.
+// Throws bad_alloc when the memory cannot be had.
+Result<WholeFile> read_disc_file(const Disc& disc, const DiscFile& file);
 
 }  // namespace kelp

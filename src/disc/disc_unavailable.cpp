@@ -16,7 +16,7 @@ std::vector<std::uint64_t> size_fields_of(const Disc&, const DiscFile&) {
   return {};
 }
 
-Result<std::vector<std::uint8_t>> read_disc_file(const Disc&, const DiscFile&) {
+Result<WholeFile> read_disc_file(const Disc&, const DiscFile&) {
   return Refusal{"cannot be read: this build of kelp reads no disc images yet"};
 }
 

@@ -23,7 +23,7 @@ struct SourceFile {
   std::string path;  // "DATA/MAP.IMG"
   std::optional<std::uint32_t> sector;
   std::uint64_t size = 0;
-  std::function<Result<std::vector<std::uint8_t>>()> read;
+  std::function<Result<WholeFile>()> read;
 };
 
 std::string folder_of(const std::string& path) {
@@ -53,7 +53,7 @@ int convert_file(const UnpackRequest& request, const SourceFile& file, Together&
     warn(file.path, "has a folder name that cannot be written safely; skipped");
     return exit_incomplete;
   }
-  Result<std::vector<std::uint8_t>> bytes = file.read();
+  Result<WholeFile> bytes = file.read();
   if (!bytes) {
     warn(file.path, bytes.refusal);
     return exit_incomplete;
@@ -67,7 +67,7 @@ int convert_file(const UnpackRequest& request, const SourceFile& file, Together&
   }
   together.folder = folder;
   std::string name = split_path(file.path, code_page).name;
-  return unpack_source(one, *kind, name, *bytes, &together);
+  return unpack_source(one, *kind, name, bytes->bytes, &together);
 }
 
 int convert_files(const UnpackRequest& request, const std::vector<SourceFile>& files,
@@ -108,15 +108,15 @@ void find_files(const std::string& root, const std::string& relative, std::size_
       }
       continue;
     }
-    files.push_back({path, std::nullopt, platform::size_of(full).value_or(0),
-                     [full]() -> Result<std::vector<std::uint8_t>> {
-                       std::optional<platform::File> file = platform::open_unshared(full);
-                       if (!file) return Refusal{"cannot be opened"};
-                       WholeFile whole = read_whole_file(*file);
-                       platform::close_file(*file);
-                       if (whole.bytes.size() < whole.size) return Refusal{"cannot be read whole"};
-                       return std::vector<std::uint8_t>(whole.bytes.begin(), whole.bytes.end());
-                     }});
+    files.push_back(
+        {path, std::nullopt, platform::size_of(full).value_or(0), [full]() -> Result<WholeFile> {
+           std::optional<platform::File> file = platform::open_unshared(full);
+           if (!file) return Refusal{"cannot be opened"};
+           WholeFile whole = read_whole_file(*file);
+           platform::close_file(*file);
+           if (whole.bytes.size() < whole.size) return Refusal{"cannot be read whole"};
+           return whole;
+         }});
   }
 }
 

@@ -49,7 +49,7 @@ std::optional<std::vector<std::uint8_t>> rebuild_file(const ImportRequest& base,
     return ascii_lower(name).starts_with(prefix);
   });
   if (!edited) return std::nullopt;
-  Result<std::vector<std::uint8_t>> bytes = read_disc_file(disc, file);
+  Result<WholeFile> bytes = read_disc_file(disc, file);
   if (!bytes) {
     warn(file.path, bytes.refusal);
     ++refused;
@@ -63,7 +63,7 @@ std::optional<std::vector<std::uint8_t>> rebuild_file(const ImportRequest& base,
   one.kind = kind;
   one.gallery = false;
   one.rebuilt_into = &rebuilt;
-  if (import_source(one, *bytes) != exit_success) {
+  if (import_source(one, bytes->bytes) != exit_success) {
     ++refused;
     return std::nullopt;
   }
@@ -120,8 +120,11 @@ bool reads_back(const std::string& path, std::uint64_t size, const Disc& before,
         change == changes.end() ? old.size : static_cast<std::uint32_t>(change->bytes.size());
     if (now.path != old.path || now.sector != old.sector || now.size != want) return false;
     if (change != changes.end()) {
-      Result<std::vector<std::uint8_t>> bytes = read_disc_file(*after, now);
-      if (!bytes || *bytes != change->bytes) return false;
+      Result<WholeFile> bytes = read_disc_file(*after, now);
+      if (!bytes || !std::equal(bytes->bytes.begin(), bytes->bytes.end(), change->bytes.begin(),
+                                change->bytes.end())) {
+        return false;
+      }
     }
   }
   return true;

@@ -38,9 +38,9 @@ std::optional<File> open_unshared(const std::string& path);
 // The file's full size in bytes.
 std::uint64_t file_size(File file);
 
-// Reads from the file's start until `into` is full, the file ends or a read fails.
-// Returns the number of bytes read; `error` is set when a read failed.
-std::size_t read_whole(File file, std::span<std::uint8_t> into, int& error);
+// Reads from `from` (the file's start by default) until `into` is full, the file ends or a read
+// fails. Returns the number of bytes read; `error` is set when a read failed.
+std::size_t read_whole(File file, std::span<std::uint8_t> into, int& error, std::uint64_t from = 0);
 
 enum class CreateStatus { created, exists, failed };
 

@@ -59,12 +59,12 @@ std::uint64_t file_size(File file) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
-std::size_t read_whole(File file, std::span<std::uint8_t> into, int& error) {
+std::size_t read_whole(File file, std::span<std::uint8_t> into, int& error, std::uint64_t from) {
   std::size_t done = 0;
   error = 0;
   while (done < into.size()) {
     ssize_t got =
-        ::pread(fd(file), into.data() + done, into.size() - done, static_cast<off_t>(done));
+        ::pread(fd(file), into.data() + done, into.size() - done, static_cast<off_t>(from + done));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) error = errno;
     if (got <= 0) break;

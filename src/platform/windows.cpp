@@ -67,14 +67,14 @@ std::uint64_t file_size(File file) {
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-std::size_t read_whole(File file, std::span<std::uint8_t> into, int& error) {
+std::size_t read_whole(File file, std::span<std::uint8_t> into, int& error, std::uint64_t from) {
   std::size_t done = 0;
   error = 0;
   while (done < into.size()) {
     DWORD wanted = static_cast<DWORD>(std::min(into.size() - done, largest_piece));
     OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(done);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(done) >> 32);
+    at.Offset = static_cast<DWORD>(from + done);
+    at.OffsetHigh = static_cast<DWORD>((from + done) >> 32);
     DWORD got = 0;
     if (!::ReadFile(handle_of(file), into.data() + done, wanted, &got, &at)) {
       if (::GetLastError() != ERROR_HANDLE_EOF) error = last_error();

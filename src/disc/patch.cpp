@@ -130,14 +130,12 @@ bool reads_back(const std::string& path, std::uint64_t size, const Disc& before,
   return true;
 }
 
-int write_copy(const ImportRequest& request, const std::string& path, std::uint64_t size,
-               const Disc& disc, const std::vector<Change>& changes, const std::string& name) {
+int write_copy(const ImportRequest& request, std::uint64_t size, const Disc& disc,
+               const std::vector<Change>& changes, const std::string& name) {
   if (!make_output_folder(request.output_folder)) return exit_incomplete;
   OutputFile out = create_output_or_warn(name, request.output_folder);
   if (!out.created) return exit_incomplete;
-  std::optional<platform::File> source = platform::open_unshared(path);
-  out.error = source ? platform::copy_contents(*source, out.file, size) : platform::error_exists;
-  if (source) platform::close_file(*source);
+  out.error = platform::copy_contents(*disc.file, out.file, size);
   for (const Change& change : changes) {
     if (out.error == 0) out.error = write_change(out.file, disc, change);
   }
@@ -185,7 +183,7 @@ int import_disc(const ImportRequest& request, const std::string& path, std::uint
     note("would write " + free_output_name(name, request.output_folder));
     return exit_success;
   }
-  return write_copy(request, path, size, *disc, changes, name);
+  return write_copy(request, size, *disc, changes, name);
 }
 
 }  // namespace kelp

@@ -61,7 +61,7 @@ int write_all(File file, std::span<const std::uint8_t> bytes);
 // again. Returns 0 or the error code.
 int write_at(File file, std::uint64_t offset, std::span<const std::uint8_t> bytes);
 
-// Copies the whole of `from` (open for reading, at its start) into `to` (new and empty): by
+// Copies `size` bytes from the start of `from` (open for reading) into `to` (new and empty): by
 // reference (a reflink) or inside the kernel where the file system can. Returns 0 or the error.
 int copy_contents(File from, File to, std::uint64_t size);
 

@@ -108,8 +108,9 @@ int write_at(File file, std::uint64_t offset, std::span<const std::uint8_t> byte
 int copy_contents(File from, File to, std::uint64_t size) {
   // copy_file_range shares the blocks where the file system can (a reflink) and otherwise
   // copies inside the kernel.
+  loff_t read_at = 0, write_at = 0;
   for (std::uint64_t done = 0; done < size;) {
-    ssize_t copied = ::copy_file_range(fd(from), nullptr, fd(to), nullptr,
+    ssize_t copied = ::copy_file_range(fd(from), &read_at, fd(to), &write_at,
                                        static_cast<std::size_t>(size - done), 0);
     if (copied < 0 && errno == EINTR) continue;
     if (copied < 0) return errno;

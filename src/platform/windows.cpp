@@ -122,7 +122,10 @@ int copy_contents(File from, File to, std::uint64_t size) {
   for (std::uint64_t done = 0; done < size;) {
     DWORD got = 0;
     DWORD wanted = static_cast<DWORD>(std::min<std::uint64_t>(size - done, piece.size()));
-    if (!::ReadFile(handle_of(from), piece.data(), wanted, &got, nullptr)) return last_error();
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(done);
+    at.OffsetHigh = static_cast<DWORD>(done >> 32);
+    if (!::ReadFile(handle_of(from), piece.data(), wanted, &got, &at)) return last_error();
     if (got == 0) return ERROR_HANDLE_EOF;
     if (int error = write_all(to, std::span(piece.data(), got)); error != 0) return error;
     done += got;

@@ -432,16 +432,17 @@ void on_leave(ImportRun& run, const Entry& entry) {
   if (bytes) add_change(run, run.frames.back(), entry_key(entry), std::move(*bytes), entry.name);
 }
 
-// The folder's files whose names, in any case, begin with the source's name and end in an
-// extension kelp reads; subfolders are named and passed over.
+// The folder's files whose names, in any case, begin with the source's name and "_" and end in an
+// extension kelp reads; subfolders are named and passed over (in a disc's folder they are the
+// disc's own, and pass silently).
 std::map<std::string, std::vector<std::string>> candidate_files(const ImportRequest& request) {
   std::map<std::string, std::vector<std::string>> files;
-  std::string prefix = ascii_lower(request.source_name);
+  std::string prefix = ascii_lower(request.source_name) + "_";
   std::vector<std::string> names = platform::list_directory(request.images);
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     if (platform::is_directory(in_images(request, name))) {
-      warn(in_images(request, name), "is a folder; not read");
+      if (request.rebuilt_into == nullptr) warn(in_images(request, name), "is a folder; not read");
       continue;
     }
     std::string lower = ascii_lower(name);

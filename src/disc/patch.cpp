@@ -163,6 +163,7 @@ int import_disc(const ImportRequest& request, const std::string& path, std::uint
     warn(path, "has a UDF file system beside ISO 9660; kelp cannot yet write into such images");
     return exit_incomplete;
   }
+  if (request.gallery) warn(path, "the changes page of a disc image is not written yet");
   std::size_t refused = disc->skipped;
   std::vector<Change> changes;
   for (const DiscFile& file : disc->files) {

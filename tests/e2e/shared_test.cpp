@@ -59,6 +59,9 @@ void write_inputs(const fs::path& dir) {
   }
   fs::create_directory(dir / "edits");
   write_file(dir / "edits" / "scene_0000.png", rgba_png(8, gradient));
+  fs::create_directories(dir / "disc" / "DATA");  // a disc's files, extracted
+  write_file(dir / "disc" / "DATA" / "MAP.IMG", img);
+  write_file(dir / "disc" / "TITLE.DAT", archive({tx8_record(picture(4))}));
 }
 
 std::vector<std::string> split(std::string_view text, std::string_view separator) {
@@ -146,6 +149,7 @@ TEST(BothBuilds, GiveTheSameOutputExitCodesAndFiles) {
       {"kelp scene.img --png --gallery -o png"},
       {"kelp scene.img --import edits --gallery --list -o look"},
       {"kelp 表.img --png --gallery -o out", "", "", true},
+      {"kelp --png --gallery -o out disc && kelp --list disc"},
       {"kelp base.bmp /x1 /y2 /bover.bmp"},
       {"kelp base.bmp /bmy over.bmp /y0"},
       {"kelp /bover.bmp base.bmp"},

@@ -95,9 +95,11 @@ void put_both_endian(std::uint8_t* at, std::uint32_t value) {
 // Writes the change at the file's first sector, zeros to the end of its last sector, and the
 // new size into every record of it.
 int write_change(platform::File out, const Disc& disc, const Change& change) {
-  std::vector<std::uint8_t> padded = change.bytes;
-  padded.resize(sectors_of(change.bytes.size()) * disc_sector_size, 0);
-  int error = platform::write_at(out, std::uint64_t{change.file.sector} * disc_sector_size, padded);
+  std::uint64_t start = std::uint64_t{change.file.sector} * disc_sector_size;
+  std::vector<std::uint8_t> padding(sectors_of(change.bytes.size()) * disc_sector_size -
+                                    change.bytes.size());
+  int error = platform::write_at(out, start, change.bytes);
+  if (error == 0) error = platform::write_at(out, start + change.bytes.size(), padding);
   std::uint8_t field[record_size_field_bytes];
   put_both_endian(field, static_cast<std::uint32_t>(change.bytes.size()));
   for (std::uint64_t at : size_fields_of(disc, change.file)) {

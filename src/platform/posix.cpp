@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -105,14 +107,34 @@ int write_at(File file, std::uint64_t offset, std::span<const std::uint8_t> byte
   return 0;
 }
 
+// Copies through a buffer, from where copy_file_range left off.
+int copy_through_buffer(File from, File to, std::uint64_t done, std::uint64_t size) {
+  constexpr std::size_t piece_size = std::size_t{8} << 20;
+  std::vector<std::uint8_t> piece(
+      static_cast<std::size_t>(std::min<std::uint64_t>(size - done, piece_size)));
+  while (done < size) {
+    int error = 0;
+    std::span<std::uint8_t> into(
+        piece.data(), static_cast<std::size_t>(std::min<std::uint64_t>(size - done, piece.size())));
+    std::size_t got = read_whole(from, into, error, done);
+    if (got == 0) return error != 0 ? error : EIO;
+    if (int failed = write_at(to, done, into.first(got)); failed != 0) return failed;
+    done += got;
+  }
+  return 0;
+}
+
 int copy_contents(File from, File to, std::uint64_t size) {
   // copy_file_range shares the blocks where the file system can (a reflink) and otherwise
-  // copies inside the kernel.
+  // copies inside the kernel; between file systems some kernels refuse it, and a buffer serves.
   loff_t read_at = 0, write_at = 0;
   for (std::uint64_t done = 0; done < size;) {
     ssize_t copied = ::copy_file_range(fd(from), &read_at, fd(to), &write_at,
                                        static_cast<std::size_t>(size - done), 0);
     if (copied < 0 && errno == EINTR) continue;
+    bool unsupported =
+        copied < 0 && (errno == EXDEV || errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL);
+    if (unsupported) return copy_through_buffer(from, to, done, size);
     if (copied < 0) return errno;
     if (copied == 0) return EIO;
     done += static_cast<std::uint64_t>(copied);

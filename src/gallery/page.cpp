@@ -47,14 +47,15 @@ std::vector<std::uint8_t> deflated(std::string_view bytes) {
   return out;
 }
 
-// A file name as a relative URL: its bytes in UTF-8, every byte but letters, digits and "-._~"
-// percent-encoded, so that no name can end the URL or be read as a scheme.
+// A file's path below the page as a relative URL: its bytes in UTF-8, every byte but letters,
+// digits, "-._~" and the folders' "/" percent-encoded, so that no name can end the URL or be
+// read as a scheme.
 std::string url_of_file(const std::string& name) {
   constexpr std::string_view hex = "0123456789ABCDEF";
   std::string url;
   for (unsigned char byte : platform::name_in_utf8(name)) {
     bool plain = std::isalnum(byte) != 0 && byte < 0x80;
-    if (plain || byte == '-' || byte == '.' || byte == '_' || byte == '~') {
+    if (plain || byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/') {
       url += static_cast<char>(byte);
     } else {
       url += {'%', hex[byte >> 4], hex[byte & 0xF]};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "browser.h"
 #include "builders.h"
 #include "files.h"
 
@@ -131,6 +132,17 @@ TEST(Disc, ListsAndUnpacksEveryContainerAsIfAlone) {
     EXPECT_EQ(unpack.exit_code, 0) << unpack.err;
     EXPECT_EQ(tree(dir.path / "out"), want.unpacked);
   }
+  // One gallery for the whole disc, its images in the files' folders.
+  ASSERT_EQ(
+      run_kelp(dir.path, {kelp_binary(), "--png", "--gallery", "-o", "g", "game.iso"}).exit_code,
+      0);
+  Browsed page = browse(dir.path / "g" / "game.html", R"(
+    const images = [...document.querySelectorAll(".tile img")];
+    while (images.some((image) => !image.getAttribute("src"))) await new Promise((t) => setTimeout(t, 10));
+    await Promise.all(images.map((image) => image.decode().catch(() => 0)));
+    return images.map((image) => image.getAttribute("src") + " " + image.naturalWidth);)");
+  EXPECT_EQ(page.facts, nlohmann::json({"DATA/MAP_0000.png 8", "DATA/MAP_0002.png 8",
+                                        "DATA/SUB/Title_0000.png 8"}));
   RunResult folder = run_kelp(dir.path, {kelp_binary(), "--png", "-o", "from-folder", "root"});
   EXPECT_EQ(folder.exit_code, 0) << folder.err;
   EXPECT_EQ(tree(dir.path / "from-folder"), alone(root, {}).unpacked);

@@ -285,6 +285,13 @@ TEST(Disc, ImportWritesEachChangedFileBackAtItsSector) {
   ASSERT_FALSE(outside.empty());
   EXPECT_LT(outside.back() - outside.front(), 8u);
   EXPECT_EQ(run_program("/usr/bin/7zz", dir.path, {"7zz", "t", "new/game.iso"}).exit_code, 0);
+  // Where copy_file_range is refused (between file systems), the copy goes through a buffer.
+  RunResult buffered =
+      run_kelp(dir.path, {kelp_binary(), "--import", "edit", "-o", "buffered", "game.iso"},
+               {.environment = {"LD_PRELOAD=" KELP_FAULTS, "ASAN_OPTIONS=verify_asan_link_order=0",
+                                "KELP_FAULT_COPY_ERRNO=18"}});  // EXDEV
+  EXPECT_EQ(buffered.exit_code, 0) << buffered.err;
+  EXPECT_EQ(read_file(dir.path / "buffered/game.iso"), read_file(dir.path / "new/game.iso"));
 
   write_file(dir.path / "edit/DATA/MAP_0001.bin", ByteVec(5000, 7));  // grows past its sectors
   struct Case {

@@ -5,6 +5,7 @@
 //   KELP_FAULT_WRITE_AFTER=B    writes to files stop after B bytes in all: the write that
 //                               crosses B is cut short, later ones fail with ENOSPC
 //   KELP_FAULT_READ_AFTER=B     reads stop after B bytes in all, then fail with EIO
+//   KELP_FAULT_COPY_ERRNO=E     copy_file_range fails with this error, as between file systems
 // With a write limit, a write to a created file waits until every file created before it is
 // closed, so that the limit falls where it falls in a one-thread run whatever the workers do.
 #include <dlfcn.h>
@@ -136,6 +137,16 @@ ssize_t pread(int fd, void* into, size_t count, off_t offset) {
 
 ssize_t pread64(int fd, void* into, size_t count, off_t offset) {
   return pread(fd, into, count, offset);
+}
+
+ssize_t copy_file_range(int in, off64_t* in_at, int out, off64_t* out_at, size_t count,
+                        unsigned flags) {
+  if (long error = setting("KELP_FAULT_COPY_ERRNO", 0); error != 0) {
+    errno = static_cast<int>(error);
+    return -1;
+  }
+  auto real = next<ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned)>("copy_file_range");
+  return real(in, in_at, out, out_at, count, flags);
 }
 
 }  // extern "C"

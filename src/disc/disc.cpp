@@ -186,7 +186,8 @@ std::vector<std::uint64_t> size_fields_of(const Disc& disc, const DiscFile& file
   std::vector<std::uint64_t> fields;
   for (const DiscExtent& folder : disc.folders) {
     each_record(disc, folder, [&](Bytes record, std::uint64_t at) {
-      bool directory = (record[record_flags_field] & record_flag_directory) != 0;
+      bool directory = (read_le<std::uint8_t>(record, record_flags_field).value_or(0) &
+                        record_flag_directory) != 0;
       if (!directory && read_le<std::uint32_t>(record, record_extent_field) == file.sector) {
         fields.push_back(at + record_data_length_field);
       }

@@ -26,11 +26,6 @@ struct SourceFile {
   std::function<Result<WholeFile>()> read;
 };
 
-std::string folder_of(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
 // Makes the output folder and each level of `folder` below it.
 bool make_folders(const std::string& root, const std::string& folder) {
   if (!make_output_folder(root)) return false;
@@ -60,8 +55,7 @@ int convert_file(const UnpackRequest& request, const SourceFile& file, Together&
   }
   UnpackRequest one = request;
   if (!request.list) {
-    one.folder = folder.empty() ? request.folder
-                                : in_folder(request.folder, folder.substr(0, folder.size() - 1));
+    one.folder = in_disc_folder(request.folder, folder);
     if (!make_folders(request.folder, folder)) return exit_incomplete;
     if (request.gallery) add_file_to_gallery(together.gallery, file.path);
   }
@@ -121,6 +115,15 @@ void find_files(const std::string& root, const std::string& relative, std::size_
 }
 
 }  // namespace
+
+std::string folder_of(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+std::string in_disc_folder(const std::string& root, const std::string& folder) {
+  return folder.empty() ? root : in_folder(root, folder.substr(0, folder.size() - 1));
+}
 
 std::optional<ContainerKind> container_kind(const std::string& path, CodePage code_page) {
   std::string extension = ascii_lower(split_path(path, code_page).extension);

@@ -22,6 +22,11 @@ int unpack_folder(const UnpackRequest& request, const std::string& path, CodePag
 // "..", holds a "\" or ":", or is a name Windows would not create as given (CON, a trailing dot).
 bool safe_disc_folder(const std::string& folder, CodePage code_page);
 
+// The folder part of a disc path, "DATA/SUB/" of "DATA/SUB/MAP.IMG" ("" at the root), and that
+// folder below `root`.
+std::string folder_of(const std::string& path);
+std::string in_disc_folder(const std::string& root, const std::string& folder);
+
 // What a file is by its extension, in any case: a package (.img), an archive (.dat), or neither.
 std::optional<ContainerKind> container_kind(const std::string& path, CodePage code_page);
 

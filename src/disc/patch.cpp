@@ -39,9 +39,7 @@ bool shares_extent(const Disc& disc, const DiscFile& file) {
 std::optional<std::vector<std::uint8_t>> rebuild_file(const ImportRequest& base, const Disc& disc,
                                                       const DiscFile& file, ContainerKind kind,
                                                       CodePage code_page, std::size_t& refused) {
-  std::string folder = file.path.substr(0, file.path.rfind('/') + 1);
-  std::string images =
-      folder.empty() ? base.images : in_folder(base.images, folder.substr(0, folder.size() - 1));
+  std::string images = in_disc_folder(base.images, folder_of(file.path));
   PathParts parts = split_path(file.path, code_page);
   std::string prefix = ascii_lower(parts.name) + "_";
   std::vector<std::string> names = platform::list_directory(images);

@@ -18,8 +18,14 @@ namespace {
 
 struct Change {
   DiscFile file;
-  std::vector<std::uint8_t> bytes;  // the rebuilt file
+  WholeFile old;  // its bytes on the source image
+  Rebuilt rebuilt;
+
+  std::uint64_t new_size() const { return rebuilt.in_place ? file.size : rebuilt.bytes.size(); }
 };
+
+// Pieces in which a changed file is read back and compared.
+constexpr std::size_t compare_piece_size = 1 << 20;
 
 std::uint64_t sectors_of(std::uint64_t size) {
   return (size + disc_sector_size - 1) / disc_sector_size;
@@ -36,9 +42,9 @@ bool shares_extent(const Disc& disc, const DiscFile& file) {
 
 // Rebuilds the file from its folder of the edit folder; nothing when the folder holds no edit
 // of it or the import refused (warned). `refused` counts the refusals.
-std::optional<std::vector<std::uint8_t>> rebuild_file(const ImportRequest& base, const Disc& disc,
-                                                      const DiscFile& file, ContainerKind kind,
-                                                      CodePage code_page, std::size_t& refused) {
+std::optional<Change> rebuild_file(const ImportRequest& base, const Disc& disc,
+                                   const DiscFile& file, ContainerKind kind, CodePage code_page,
+                                   std::size_t& refused) {
   std::string images = in_disc_folder(base.images, folder_of(file.path));
   PathParts parts = split_path(file.path, code_page);
   std::string prefix = ascii_lower(parts.name) + "_";
@@ -53,7 +59,7 @@ std::optional<std::vector<std::uint8_t>> rebuild_file(const ImportRequest& base,
     ++refused;
     return std::nullopt;
   }
-  std::vector<std::uint8_t> rebuilt;
+  Rebuilt rebuilt;
   ImportRequest one = base;
   one.images = images;
   one.source_name = parts.name;
@@ -65,16 +71,17 @@ std::optional<std::vector<std::uint8_t>> rebuild_file(const ImportRequest& base,
     ++refused;
     return std::nullopt;
   }
-  if (base.dry_run || rebuilt.empty()) return std::nullopt;
-  return rebuilt;
+  bool unchanged = rebuilt.in_place && rebuilt.patches.empty();
+  if (base.dry_run || unchanged) return std::nullopt;
+  return Change{file, std::move(*bytes), std::move(rebuilt)};
 }
 
 // Refuses a change that would move a file or write into another's sectors.
 bool fits_in_place(const Disc& disc, const Change& change) {
   std::uint64_t room = sectors_of(change.file.size) * disc_sector_size;
-  if (change.bytes.size() > room) {
+  if (change.new_size() > room) {
     warn(change.file.path, "would grow past its sectors by " +
-                               std::to_string(change.bytes.size() - room) +
+                               std::to_string(change.new_size() - room) +
                                " bytes; a file on the disc cannot move");
     return false;
   }
@@ -90,20 +97,66 @@ void put_both_endian(std::uint8_t* at, std::uint32_t value) {
   for (std::size_t i = 0; i < 4; ++i) at[4 + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
 }
 
-// Writes the change at the file's first sector, zeros to the end of its last sector, and the
-// new size into every record of it.
+std::uint64_t start_of(const DiscFile& file) {
+  return std::uint64_t{file.sector} * disc_sector_size;
+}
+
+// Writes a file rebuilt in place as its patches; any other at the file's first sector, with
+// zeros to the end of its last sector and the new size in every record of it.
 int write_change(platform::File out, const Disc& disc, const Change& change) {
-  std::uint64_t start = std::uint64_t{change.file.sector} * disc_sector_size;
-  std::vector<std::uint8_t> padding(sectors_of(change.bytes.size()) * disc_sector_size -
-                                    change.bytes.size());
-  int error = platform::write_at(out, start, change.bytes);
-  if (error == 0) error = platform::write_at(out, start + change.bytes.size(), padding);
+  std::uint64_t start = start_of(change.file);
+  int error = 0;
+  if (change.rebuilt.in_place) {
+    for (const Patch& patch : change.rebuilt.patches) {
+      if (error == 0) error = platform::write_at(out, start + patch.offset, patch.bytes);
+    }
+    return error;
+  }
+  const ByteBuffer& bytes = change.rebuilt.bytes;
+  std::vector<std::uint8_t> padding(sectors_of(bytes.size()) * disc_sector_size - bytes.size());
+  error = platform::write_at(out, start, bytes);
+  if (error == 0) error = platform::write_at(out, start + bytes.size(), padding);
   std::uint8_t field[record_size_field_bytes];
-  put_both_endian(field, static_cast<std::uint32_t>(change.bytes.size()));
+  put_both_endian(field, static_cast<std::uint32_t>(bytes.size()));
   for (std::uint64_t at : size_fields_of(disc, change.file)) {
     if (error == 0) error = platform::write_at(out, at, Bytes(field, sizeof field));
   }
   return error;
+}
+
+// What the changed file should hold from `offset` on, as many bytes as `piece` takes: the
+// rebuilt bytes, or its old bytes with the patches over them.
+void expected_piece(const Change& change, std::uint64_t offset, std::span<std::uint8_t> piece) {
+  const Rebuilt& rebuilt = change.rebuilt;
+  Bytes whole = rebuilt.in_place ? change.old.bytes : Bytes(rebuilt.bytes);
+  std::copy_n(whole.begin() + offset, piece.size(), piece.begin());
+  if (!rebuilt.in_place) return;
+  std::uint64_t end = offset + piece.size();
+  for (const Patch& patch : rebuilt.patches) {
+    std::uint64_t from = std::max(offset, patch.offset);
+    std::uint64_t to = std::min(end, patch.offset + patch.bytes.size());
+    if (from >= to) continue;
+    std::copy(patch.bytes.begin() + (from - patch.offset),
+              patch.bytes.begin() + (to - patch.offset), piece.begin() + (from - offset));
+  }
+}
+
+// Reads the changed file back from the copy, piece by piece.
+bool reads_as_rebuilt(const Disc& copy, const Change& change) {
+  std::vector<std::uint8_t> got(compare_piece_size), want(compare_piece_size);
+  std::uint64_t size = change.new_size();
+  for (std::uint64_t offset = 0; offset < size; offset += compare_piece_size) {
+    std::size_t length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(compare_piece_size, size - offset));
+    std::span<std::uint8_t> piece(got.data(), length), wanted(want.data(), length);
+    int error = 0;
+    expected_piece(change, offset, wanted);
+    if (platform::read_whole(*copy.file, piece, error, start_of(change.file) + offset) < length ||
+        !std::equal(piece.begin(), piece.end(), wanted.begin())) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // Reads the copy back: every file where it was, the changed ones as rebuilt.
@@ -116,16 +169,9 @@ bool reads_back(const std::string& path, std::uint64_t size, const Disc& before,
     const DiscFile& now = after->files[i];
     auto change = std::find_if(changes.begin(), changes.end(),
                                [&](const Change& c) { return c.file.path == old.path; });
-    std::uint32_t want =
-        change == changes.end() ? old.size : static_cast<std::uint32_t>(change->bytes.size());
+    std::uint64_t want = change == changes.end() ? old.size : change->new_size();
     if (now.path != old.path || now.sector != old.sector || now.size != want) return false;
-    if (change != changes.end()) {
-      Result<WholeFile> bytes = read_disc_file(*after, now);
-      if (!bytes || !std::equal(bytes->bytes.begin(), bytes->bytes.end(), change->bytes.begin(),
-                                change->bytes.end())) {
-        return false;
-      }
-    }
+    if (change != changes.end() && !reads_as_rebuilt(*after, *change)) return false;
   }
   return true;
 }
@@ -169,9 +215,8 @@ int import_disc(const ImportRequest& request, const std::string& path, std::uint
   for (const DiscFile& file : disc->files) {
     std::optional<ContainerKind> kind = container_kind(file.path, code_page);
     if (!kind) continue;
-    std::optional<std::vector<std::uint8_t>> rebuilt =
-        rebuild_file(request, *disc, file, *kind, code_page, refused);
-    if (rebuilt) changes.push_back({file, std::move(*rebuilt)});
+    std::optional<Change> change = rebuild_file(request, *disc, file, *kind, code_page, refused);
+    if (change) changes.push_back(std::move(*change));
   }
   for (const Change& change : changes) refused += fits_in_place(*disc, change) ? 0 : 1;
   PathParts parts = split_path(path, code_page);

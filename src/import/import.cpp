@@ -409,8 +409,7 @@ void on_entry(ImportRun& run, const Entry& entry) {
 }
 
 // Rebuilds the frame's container; nothing (refused, naming `name`) when it cannot be.
-std::optional<ByteBuffer> rebuild(ImportRun& run, const Frame& frame, const std::string& name,
-                                  std::size_t* moved) {
+std::optional<Rebuilt> rebuild(ImportRun& run, const Frame& frame, const std::string& name) {
   Result<Rebuilt> rebuilt = frame.kind == ContainerKind::package
                                 ? rebuild_package(frame.bytes, frame.changes)
                                 : rebuild_archive(frame.bytes, frame.changes);
@@ -419,8 +418,7 @@ std::optional<ByteBuffer> rebuild(ImportRun& run, const Frame& frame, const std:
     return std::nullopt;
   }
   run.counts.recoded += rebuilt->recoded;
-  if (moved != nullptr) *moved = rebuilt->moved;
-  return std::move(rebuilt->bytes);
+  return std::move(*rebuilt);
 }
 
 void on_leave(ImportRun& run, const Entry& entry) {
@@ -428,8 +426,11 @@ void on_leave(ImportRun& run, const Entry& entry) {
   Frame frame = std::move(run.frames.back());
   run.frames.pop_back();
   if (frame.changes.empty()) return;
-  std::optional<ByteBuffer> bytes = rebuild(run, frame, entry.name, nullptr);
-  if (bytes) add_change(run, run.frames.back(), entry_key(entry), std::move(*bytes), entry.name);
+  std::optional<Rebuilt> rebuilt = rebuild(run, frame, entry.name);
+  if (rebuilt) {
+    add_change(run, run.frames.back(), entry_key(entry),
+               whole_bytes(frame.bytes, std::move(*rebuilt)), entry.name);
+  }
 }
 
 // The folder's files whose names, in any case, begin with the source's name and "_" and end in an
@@ -465,6 +466,16 @@ std::optional<std::string> write_changes(ImportRun& run) {
   }
   return write_page(changes_data(request.output_name + " changes", rows),
                     request.source_name + "-changes.html", request.output_folder);
+}
+
+// The source with its changes, or as it was when nothing changed.
+void write_rebuilt(OutputFile& out, Bytes source, const std::optional<Rebuilt>& rebuilt) {
+  if (rebuilt && !rebuilt->in_place) return write_output(out, rebuilt->bytes);
+  write_output(out, source);
+  if (!rebuilt) return;
+  for (const Patch& patch : rebuilt->patches) {
+    if (out.error == 0) out.error = platform::write_at(out.file, patch.offset, patch.bytes);
+  }
 }
 
 std::string counted(std::size_t count, const std::string& one, const std::string& many) {
@@ -503,12 +514,11 @@ int import_source(const ImportRequest& request, Bytes source) {
   }
   std::optional<std::string> page;
   if (request.gallery && request.dry_run) page = write_changes(run);
-  std::size_t moved = 0;
-  std::optional<ByteBuffer> rebuilt;
+  std::optional<Rebuilt> rebuilt;
   bool unchanged = run.frames.front().changes.empty();
-  if (run.refused == 0 && !unchanged) {
-    rebuilt = rebuild(run, run.frames.front(), request.output_name, &moved);
-  }
+  if (run.refused == 0 && !unchanged)
+    rebuilt = rebuild(run, run.frames.front(), request.output_name);
+  std::size_t moved = rebuilt ? rebuilt->moved : 0;
   if (run.refused > 0 || (!unchanged && !rebuilt)) {
     note(page ? "nothing was written but the changes page " + *page : "nothing was written");
     return exit_incomplete;
@@ -519,7 +529,7 @@ int import_source(const ImportRequest& request, Bytes source) {
   }
   std::string wanted = in_folder(request.output_folder, request.output_name);
   if (request.rebuilt_into != nullptr && !request.dry_run) {
-    if (!unchanged) *request.rebuilt_into = std::move(*rebuilt);
+    *request.rebuilt_into = unchanged ? Rebuilt{.in_place = true} : std::move(*rebuilt);
     note(summary(run.counts, unchanged ? "unchanged" : "rebuilt"));
     return exit_success;
   }
@@ -533,7 +543,7 @@ int import_source(const ImportRequest& request, Bytes source) {
   OutputFile out = create_output_or_warn(request.output_name, request.output_folder);
   if (!out.created) return exit_incomplete;
   if (out.name != wanted) warn(wanted + " exists; writing " + out.name);
-  write_output(out, unchanged ? source : Bytes(*rebuilt));
+  write_rebuilt(out, source, rebuilt);
   if (!finish_output(out)) return exit_incomplete;
   note(summary(run.counts, "wrote " + out.name));
   if (!request.gallery) return exit_success;

@@ -8,6 +8,7 @@
 
 #include "common/bytes.h"
 #include "containers/walk.h"
+#include "import/rebuild.h"
 
 namespace kelp {
 
@@ -22,9 +23,9 @@ struct ImportRequest {
   bool dry_run = false;  // read and check everything, write nothing, print what would happen
   bool json = false;     // the dry run's lines as JSON Lines
   bool gallery = false;  // also "<source_name>-changes.html", a page of what changed
-  // When set, the rebuilt bytes go here instead of into a file (left empty when nothing
+  // When set, the rebuilt source goes here instead of into a file (left as it was when nothing
   // changes): a disc image's file is written back into a copy of the image.
-  std::vector<std::uint8_t>* rebuilt_into = nullptr;
+  Rebuilt* rebuilt_into = nullptr;
 };
 
 // Rebuilds `source` and writes it, creating the output folder only then; the exit code (0, or 1

@@ -34,16 +34,16 @@ bool same_sectors(const PackageTable& table, const std::map<std::uint64_t, ByteB
 
 Result<Rebuilt> rewrite_in_place(Bytes package, const PackageTable& table,
                                  const std::map<std::uint64_t, ByteBuffer>& changed) {
-  ByteBuffer out(package.begin(), package.end());
+  Rebuilt rebuilt{.in_place = true};
   for (const PackageSlot& slot : table.slots) {
     auto change = changed.find(key(slot));
     if (change == changed.end()) continue;
     if (!fits(package, slot.first_byte(), change->second.size())) {
       return Refusal{"an entry lies past the end of the package"};
     }
-    std::copy(change->second.begin(), change->second.end(), out.begin() + slot.first_byte());
+    rebuilt.patches.push_back({slot.first_byte(), change->second});
   }
-  return Rebuilt{std::move(out), 0, 0};
+  return rebuilt;
 }
 
 // The distinct entries in the order of their start sectors, or why they cannot be moved.
@@ -113,6 +113,15 @@ Result<Rebuilt> lay_out_again(Bytes package, const PackageTable& table,
 
 }  // namespace
 
+ByteBuffer whole_bytes(Bytes old, Rebuilt rebuilt) {
+  if (!rebuilt.in_place) return std::move(rebuilt.bytes);
+  ByteBuffer bytes(old.begin(), old.end());
+  for (const Patch& patch : rebuilt.patches) {
+    std::copy(patch.bytes.begin(), patch.bytes.end(), bytes.begin() + patch.offset);
+  }
+  return bytes;
+}
+
 Result<Rebuilt> rebuild_package(Bytes package, const std::vector<EntryChange>& changes) {
   PackageTable table = read_package_table(package);
   if (!table.whole) return Refusal{"the entry table runs past the end of the package"};
@@ -120,8 +129,7 @@ Result<Rebuilt> rebuild_package(Bytes package, const std::vector<EntryChange>& c
   for (const auto& [key, bytes] : changed) {
     if (bytes.empty()) return Refusal{"an entry of no sectors would end the entry table"};
   }
-  if (changed.empty() || table.slots.empty())
-    return Rebuilt{ByteBuffer(package.begin(), package.end()), 0, 0};
+  if (changed.empty() || table.slots.empty()) return Rebuilt{.in_place = true};
   return same_sectors(table, changed) ? rewrite_in_place(package, table, changed)
                                       : lay_out_again(package, table, changed);
 }

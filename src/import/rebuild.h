@@ -19,18 +19,31 @@ using ByteBuffer = std::vector<std::uint8_t>;
 // new decoded bytes of the entries its table names by offset.
 struct EntryChange {
   std::uint64_t key = 0;  // package_key(start, length), or the offset-table value
-  ByteBuffer bytes;
+  ByteBuffer bytes{};
 };
 
 constexpr std::uint64_t package_key(std::uint16_t start, std::uint16_t length) {
   return std::uint64_t{start} << 16 | length;
 }
 
-struct Rebuilt {
-  ByteBuffer bytes;
-  std::size_t moved = 0;    // entries whose position changed
-  std::size_t recoded = 0;  // archive entries coded anew
+// New bytes written over a container's own, at a byte offset.
+struct Patch {
+  std::uint64_t offset = 0;
+  ByteBuffer bytes{};
 };
+
+// A rebuilt container: its new bytes whole, or, when every entry keeps its place, its old bytes
+// with patches written over them in order (the large file of a disc is then written in pieces).
+struct Rebuilt {
+  ByteBuffer bytes{};
+  bool in_place = false;
+  std::vector<Patch> patches{};  // when in place
+  std::size_t moved = 0;         // entries whose position changed
+  std::size_t recoded = 0;       // archive entries coded anew
+};
+
+// The rebuilt container's bytes whole; `old` is the container it was rebuilt from.
+ByteBuffer whole_bytes(Bytes old, Rebuilt rebuilt);
 
 // Refusals name nothing: the caller names the container.
 // `package` is the package's own bytes. Entries that keep their number of sectors are rewritten

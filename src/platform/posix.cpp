@@ -109,7 +109,7 @@ int write_at(File file, std::uint64_t offset, std::span<const std::uint8_t> byte
 
 // Copies through a buffer, from where copy_file_range left off.
 int copy_through_buffer(File from, File to, std::uint64_t done, std::uint64_t size) {
-  constexpr std::size_t piece_size = std::size_t{8} << 20;
+  constexpr std::size_t piece_size = std::size_t{1} << 20;
   std::vector<std::uint8_t> piece(
       static_cast<std::size_t>(std::min<std::uint64_t>(size - done, piece_size)));
   while (done < size) {

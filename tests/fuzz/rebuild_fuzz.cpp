@@ -20,10 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                 : kelp::rebuild_archive(container, {{key, bytes}});
   if (!rebuilt == rebuilt.refusal.empty()) std::abort();
   if (!rebuilt) return 0;
-  kelp::WalkLimits limits = kelp::limits_for(rebuilt->bytes.size());
+  kelp::ByteBuffer whole = kelp::whole_bytes(container, std::move(*rebuilt));
+  kelp::WalkLimits limits = kelp::limits_for(whole.size());
   limits.max_entries = 20000;
   limits.max_decoded = std::uint64_t{64} << 20;
   kelp::walk_source(package ? kelp::ContainerKind::package : kelp::ContainerKind::archive, "fuzz",
-                    rebuilt->bytes, {[](const kelp::Entry&) {}}, limits);
+                    whole, {[](const kelp::Entry&) {}}, limits);
   return 0;
 }

@@ -11,15 +11,22 @@
 #include "common/path.h"
 #include "disc/disc.h"
 #include "disc/files.h"
+#include "disc/udf.h"
 
 namespace kelp {
 
 namespace {
 
+struct UdfEntryWrite {
+  std::uint64_t sector = 0;
+  std::vector<std::uint8_t> block;
+};
+
 struct Change {
   DiscFile file;
   WholeFile old;  // its bytes on the source image
   Rebuilt rebuilt;
+  std::vector<UdfEntryWrite> udf_entries{};  // with its new size, on a bridge disc
 
   std::uint64_t new_size() const { return rebuilt.in_place ? file.size : rebuilt.bytes.size(); }
 };
@@ -97,6 +104,32 @@ void put_both_endian(std::uint8_t* at, std::uint32_t value) {
   for (std::size_t i = 0; i < 4; ++i) at[4 + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
 }
 
+// Finds the UDF file entries of each resized file and sets its new size in them; the number
+// of files whose entries cannot be (warned).
+std::size_t resize_udf_entries(const Disc& disc, const std::vector<UdfFile>& udf,
+                               std::vector<Change>& changes) {
+  std::size_t refused = 0;
+  for (Change& change : changes) {
+    if (change.new_size() == change.file.size) continue;
+    std::string why = "has no UDF file entry that kelp can find";
+    for (const UdfFile& file : udf) {
+      if (file.data_sector != change.file.sector) continue;
+      Result<std::vector<std::uint8_t>> entry = resized_udf_entry(disc, file, change.new_size());
+      if (!entry) {
+        why = entry.refusal;
+        change.udf_entries.clear();
+        break;
+      }
+      change.udf_entries.push_back({file.entry_sector, std::move(*entry)});
+    }
+    if (change.udf_entries.empty()) {
+      warn(change.file.path, why + "; not rewritten");
+      ++refused;
+    }
+  }
+  return refused;
+}
+
 std::uint64_t start_of(const DiscFile& file) {
   return std::uint64_t{file.sector} * disc_sector_size;
 }
@@ -120,6 +153,9 @@ int write_change(platform::File out, const Disc& disc, const Change& change) {
   put_both_endian(field, static_cast<std::uint32_t>(bytes.size()));
   for (std::uint64_t at : size_fields_of(disc, change.file)) {
     if (error == 0) error = platform::write_at(out, at, Bytes(field, sizeof field));
+  }
+  for (const UdfEntryWrite& entry : change.udf_entries) {
+    if (error == 0) error = platform::write_at(out, entry.sector * disc_sector_size, entry.block);
   }
   return error;
 }
@@ -159,11 +195,31 @@ bool reads_as_rebuilt(const Disc& copy, const Change& change) {
   return true;
 }
 
+// The UDF side of the copy: every file where it was, of its new size where it changed.
+bool udf_reads_back(const Disc& after, const std::string& path, const std::vector<UdfFile>& before,
+                    const std::vector<Change>& changes) {
+  Result<std::vector<UdfFile>> now = udf_files(after, path);
+  if (!now || now->size() != before.size()) return false;
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    const UdfFile& old = before[i];
+    auto change = std::find_if(changes.begin(), changes.end(),
+                               [&](const Change& c) { return c.file.sector == old.data_sector; });
+    std::uint64_t want = change == changes.end() ? old.size : change->new_size();
+    if ((*now)[i].entry_sector != old.entry_sector || (*now)[i].data_sector != old.data_sector ||
+        (*now)[i].size != want) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Reads the copy back: every file where it was, the changed ones as rebuilt.
 bool reads_back(const std::string& path, std::uint64_t size, const Disc& before,
+                const std::optional<std::vector<UdfFile>>& udf,
                 const std::vector<Change>& changes) {
   Result<Disc> after = open_disc(path, size);
   if (!after || after->files.size() != before.files.size()) return false;
+  if (udf && !udf_reads_back(*after, path, *udf, changes)) return false;
   for (std::size_t i = 0; i < before.files.size(); ++i) {
     const DiscFile& old = before.files[i];
     const DiscFile& now = after->files[i];
@@ -177,7 +233,8 @@ bool reads_back(const std::string& path, std::uint64_t size, const Disc& before,
 }
 
 int write_copy(const ImportRequest& request, std::uint64_t size, const Disc& disc,
-               const std::vector<Change>& changes, const std::string& name) {
+               const std::optional<std::vector<UdfFile>>& udf, const std::vector<Change>& changes,
+               const std::string& name) {
   if (!make_output_folder(request.output_folder)) return exit_incomplete;
   OutputFile out = create_output_or_warn(name, request.output_folder);
   if (!out.created) return exit_incomplete;
@@ -186,7 +243,7 @@ int write_copy(const ImportRequest& request, std::uint64_t size, const Disc& dis
     if (out.error == 0) out.error = write_change(out.file, disc, change);
   }
   if (!finish_output(out)) return exit_incomplete;
-  if (!reads_back(out.name, size, disc, changes)) {
+  if (!reads_back(out.name, size, disc, udf, changes)) {
     warn(out.name, "does not read back as written; removed");
     platform::remove_file(out.name);
     return exit_incomplete;
@@ -205,10 +262,6 @@ int import_disc(const ImportRequest& request, const std::string& path, std::uint
     warn(path, disc.refusal);
     return exit_incomplete;
   }
-  if (has_udf_bridge(*disc)) {
-    warn(path, "has a UDF file system beside ISO 9660; kelp cannot yet write into such images");
-    return exit_incomplete;
-  }
   if (request.gallery) warn(path, "the changes page of a disc image is not written yet");
   std::size_t refused = disc->skipped;
   std::vector<Change> changes;
@@ -219,6 +272,17 @@ int import_disc(const ImportRequest& request, const std::string& path, std::uint
     if (change) changes.push_back(std::move(*change));
   }
   for (const Change& change : changes) refused += fits_in_place(*disc, change) ? 0 : 1;
+  std::optional<std::vector<UdfFile>> udf;
+  if (has_udf_bridge(*disc) && !changes.empty()) {
+    Result<std::vector<UdfFile>> files = udf_files(*disc, path);
+    if (files) {
+      udf = std::move(*files);
+      refused += resize_udf_entries(*disc, *udf, changes);
+    } else {
+      warn(path, files.refusal);
+      ++refused;
+    }
+  }
   PathParts parts = split_path(path, code_page);
   std::string name = parts.name + parts.extension;
   if (refused > 0) {
@@ -229,7 +293,7 @@ int import_disc(const ImportRequest& request, const std::string& path, std::uint
     note("would write " + free_output_name(name, request.output_folder));
     return exit_success;
   }
-  return write_copy(request, size, *disc, changes, name);
+  return write_copy(request, size, *disc, udf, changes, name);
 }
 
 }  // namespace kelp

@@ -1,0 +1,36 @@
+// The UDF side of a bridge disc: its file entries, found with libudf, and the fields of an entry
+// that record its file's size. A file that keeps its sectors but changes its size gets that size
+// in its UDF file entry too, so that a reader of either file system reads the same bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/result.h"
+#include "disc/disc.h"
+
+namespace kelp {
+
+struct UdfFile {
+  std::uint64_t entry_sector = 0;  // where its file entry lies in the image
+  std::uint32_t data_sector = 0;   // where its data begins in the image
+  std::uint64_t size = 0;          // its length, as libudf reads it
+};
+
+// Every file of the image's UDF file system, each with its file entry; refused when the file
+// system cannot be read whole. Folders that lie outside the image, are too large, too deep or
+// are met twice are refused too: a UDF side that cannot be read whole cannot be kept in step.
+Result<std::vector<UdfFile>> udf_files(const Disc& disc, const std::string& path);
+
+// The file's entry, read from the image, with the file's size changed to `new_size` within the
+// same sectors: information length, the one allocation descriptor's length and the blocks
+// recorded, then the tag's checksum and CRC; refused when the entry records the file otherwise.
+Result<std::vector<std::uint8_t>> resized_udf_entry(const Disc& disc, const UdfFile& file,
+                                                    std::uint64_t new_size);
+
+// The CRC of a UDF descriptor: CRC-16/CCITT with polynomial 0x1021, starting from 0.
+std::uint16_t udf_crc(Bytes bytes);
+
+}  // namespace kelp

@@ -18,26 +18,6 @@ namespace {
 
 constexpr std::size_t max_folder_depth = 64;
 
-// A file of the disc or folder: its path there, and how its bytes are had.
-struct SourceFile {
-  std::string path;  // "DATA/MAP.IMG"
-  std::optional<std::uint32_t> sector;
-  std::uint64_t size = 0;
-  std::function<Result<WholeFile>()> read;
-};
-
-// Makes the output folder and each level of `folder` below it.
-bool make_folders(const std::string& root, const std::string& folder) {
-  if (!make_output_folder(root)) return false;
-  std::string made = root;
-  for (std::size_t start = 0, slash; (slash = folder.find('/', start)) != std::string::npos;
-       start = slash + 1) {
-    made = in_folder(made, folder.substr(start, slash - start));
-    if (!make_output_folder(made)) return false;
-  }
-  return true;
-}
-
 int convert_file(const UnpackRequest& request, const SourceFile& file, Together& together,
                  CodePage code_page) {
   std::optional<ContainerKind> kind = container_kind(file.path, code_page);
@@ -83,6 +63,19 @@ int convert_files(const UnpackRequest& request, const std::vector<SourceFile>& f
   return exit_code;
 }
 
+}  // namespace
+
+bool make_folders(const std::string& root, const std::string& folder) {
+  if (!make_output_folder(root)) return false;
+  std::string made = root;
+  for (std::size_t start = 0, slash; (slash = folder.find('/', start)) != std::string::npos;
+       start = slash + 1) {
+    made = in_folder(made, folder.substr(start, slash - start));
+    if (!make_output_folder(made)) return false;
+  }
+  return true;
+}
+
 // The files below `root`, folders first found, each folder's names sorted; links to folders are
 // not followed, so that a folder that holds itself is read once.
 void find_files(const std::string& root, const std::string& relative, std::size_t depth,
@@ -114,7 +107,25 @@ void find_files(const std::string& root, const std::string& relative, std::size_
   }
 }
 
-}  // namespace
+std::vector<SourceFile> files_of_disc(const Disc& disc) {
+  std::vector<SourceFile> files;
+  for (const DiscFile& file : disc.files) {
+    files.push_back(
+        {file.path, file.sector, file.size, [&disc, file] { return read_disc_file(disc, file); }});
+  }
+  return files;
+}
+
+std::vector<SourceFile> files_of_folder(const std::string& root) {
+  std::vector<SourceFile> files;
+  find_files(root, "", 0, files);
+  return files;
+}
+
+std::string trimmed_folder(std::string path) {
+  while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+  return path;
+}
 
 std::string folder_of(const std::string& path) {
   std::size_t slash = path.rfind('/');
@@ -151,23 +162,16 @@ int unpack_disc(const UnpackRequest& request, const std::string& path, std::uint
     warn(path, disc.refusal);
     return exit_incomplete;
   }
-  std::vector<SourceFile> files;
-  for (const DiscFile& file : disc->files) {
-    files.push_back({file.path, file.sector, file.size,
-                     [&disc = *disc, file] { return read_disc_file(disc, file); }});
-  }
+  std::vector<SourceFile> files = files_of_disc(*disc);
   std::string base = split_path(path, code_page).name;
   int exit_code = convert_files(request, files, base + ".html", code_page);
   return disc->skipped > 0 ? std::max(exit_code, exit_incomplete) : exit_code;
 }
 
 int unpack_folder(const UnpackRequest& request, const std::string& path, CodePage code_page) {
-  std::vector<SourceFile> files;
-  find_files(path, "", 0, files);
-  std::string trimmed = path;
-  while (trimmed.size() > 1 && (trimmed.back() == '/' || trimmed.back() == '\\'))
-    trimmed.pop_back();
-  return convert_files(request, files, split_path(trimmed, code_page).name + ".html", code_page);
+  std::vector<SourceFile> files = files_of_folder(path);
+  return convert_files(request, files, split_path(trimmed_folder(path), code_page).name + ".html",
+                       code_page);
 }
 
 }  // namespace kelp

@@ -1,6 +1,8 @@
 #include "disc/patch.h"
 
 #include <algorithm>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "disc/disc.h"
 #include "disc/files.h"
 #include "disc/udf.h"
+#include "gallery/page.h"
 
 namespace kelp {
 
@@ -47,40 +50,61 @@ bool shares_extent(const Disc& disc, const DiscFile& file) {
   });
 }
 
-// Rebuilds the file from its folder of the edit folder; nothing when the folder holds no edit
-// of it or the import refused (warned). `refused` counts the refusals.
-std::optional<Change> rebuild_file(const ImportRequest& base, const Disc& disc,
-                                   const DiscFile& file, ContainerKind kind, CodePage code_page,
-                                   std::size_t& refused) {
-  std::string images = in_disc_folder(base.images, folder_of(file.path));
-  PathParts parts = split_path(file.path, code_page);
-  std::string prefix = ascii_lower(parts.name) + "_";
+// The files rebuilt, the changes page's rows and the refusals of an import of several files.
+struct Rebuilds {
+  std::vector<Change> changes{};
+  std::vector<ChangeRow> rows{};
+  std::size_t refused = 0;
+};
+
+bool has_edits(const std::string& images, const std::string& name) {
+  std::string prefix = ascii_lower(name) + "_";
   std::vector<std::string> names = platform::list_directory(images);
-  bool edited = std::any_of(names.begin(), names.end(), [&](const std::string& name) {
-    return ascii_lower(name).starts_with(prefix);
+  return std::any_of(names.begin(), names.end(), [&](const std::string& file) {
+    return ascii_lower(file).starts_with(prefix);
   });
-  if (!edited) return std::nullopt;
-  Result<WholeFile> bytes = read_disc_file(disc, file);
+}
+
+// Rebuilds the file from its folder of the edit folder, when that holds edits of it; on a dry
+// run too, so that what would be refused is.
+void rebuild_file(const ImportRequest& base, const SourceFile& file, ContainerKind kind,
+                  CodePage code_page, Rebuilds& rebuilds) {
+  std::string folder = folder_of(file.path);
+  PathParts parts = split_path(file.path, code_page);
+  std::string images = in_disc_folder(base.images, folder);
+  if (!safe_disc_folder(folder, code_page) || !has_edits(images, parts.name)) return;
+  Result<WholeFile> bytes = file.read();
   if (!bytes) {
     warn(file.path, bytes.refusal);
-    ++refused;
-    return std::nullopt;
+    ++rebuilds.refused;
+    return;
   }
-  Rebuilt rebuilt;
+  ImportedPart part;
   ImportRequest one = base;
   one.images = images;
   one.source_name = parts.name;
   one.output_name = parts.name + parts.extension;
+  one.output_folder = in_disc_folder(base.output_folder, folder);
   one.kind = kind;
-  one.gallery = false;
-  one.rebuilt_into = &rebuilt;
-  if (import_source(one, bytes->bytes) != exit_success) {
-    ++refused;
-    return std::nullopt;
+  one.part = &part;
+  bool done = import_source(one, bytes->bytes) == exit_success;
+  std::move(part.rows.begin(), part.rows.end(), std::back_inserter(rebuilds.rows));
+  if (!done) {
+    ++rebuilds.refused;
+  } else if (!part.rebuilt.in_place || !part.rebuilt.patches.empty()) {
+    DiscFile where{file.path, file.sector.value_or(0), static_cast<std::uint32_t>(file.size)};
+    rebuilds.changes.push_back({where, std::move(*bytes), std::move(part.rebuilt)});
   }
-  bool unchanged = rebuilt.in_place && rebuilt.patches.empty();
-  if (base.dry_run || unchanged) return std::nullopt;
-  return Change{file, std::move(*bytes), std::move(rebuilt)};
+}
+
+Rebuilds rebuild_files(const ImportRequest& request, const std::vector<SourceFile>& files,
+                       CodePage code_page) {
+  Rebuilds rebuilds;
+  for (const SourceFile& file : files) {
+    std::optional<ContainerKind> kind = container_kind(file.path, code_page);
+    if (kind) rebuild_file(request, file, *kind, code_page, rebuilds);
+  }
+  return rebuilds;
 }
 
 // Refuses a change that would move a file or write into another's sectors.
@@ -253,6 +277,50 @@ int write_copy(const ImportRequest& request, std::uint64_t size, const Disc& dis
   return exit_success;
 }
 
+// Writes the rebuilt file into its folder below the output folder, never over a file there; on
+// a dry run, says where it would.
+int write_file(const ImportRequest& request, const Change& change, CodePage code_page) {
+  std::string folder = folder_of(change.file.path);
+  std::string output_folder = in_disc_folder(request.output_folder, folder);
+  PathParts parts = split_path(change.file.path, code_page);
+  std::string name = parts.name + parts.extension;
+  if (request.dry_run) {
+    note("would write " + free_output_name(name, output_folder));
+    return exit_success;
+  }
+  if (!make_folders(request.output_folder, folder)) return exit_incomplete;
+  OutputFile out = create_output_or_warn(name, output_folder);
+  if (!out.created) return exit_incomplete;
+  std::string wanted = in_folder(output_folder, name);
+  if (out.name != wanted) warn(wanted + " exists; writing " + out.name);
+  write_rebuilt(out, change.old.bytes, change.rebuilt);
+  if (!finish_output(out)) return exit_incomplete;
+  note("wrote " + out.name);
+  return exit_success;
+}
+
+// Ends an import of several files: when any was refused nothing is written, but a dry run's
+// changes page; otherwise `write` writes (or tells what it would), then the page.
+int end_import(const ImportRequest& request, Rebuilds& rebuilds, const std::string& base_name,
+               const std::function<int()>& write) {
+  std::string page_name = base_name + "-changes.html";
+  auto write_changes = [&]() -> std::optional<std::string> {
+    if (!make_output_folder(request.output_folder)) return std::nullopt;
+    return write_page(changes_data(base_name + " changes", rebuilds.rows), page_name,
+                      request.output_folder);
+  };
+  std::optional<std::string> page;
+  if (request.gallery && request.dry_run) page = write_changes();
+  if (rebuilds.refused > 0) {
+    note(page ? "nothing was written but the changes page " + *page : "nothing was written");
+    return exit_incomplete;
+  }
+  int exit_code = write();
+  if (request.gallery && !request.dry_run && exit_code == exit_success) page = write_changes();
+  if (page) note("wrote the changes page " + *page);
+  return request.gallery && !page ? exit_incomplete : exit_code;
+}
+
 }  // namespace
 
 int import_disc(const ImportRequest& request, const std::string& path, std::uint64_t size,
@@ -262,38 +330,41 @@ int import_disc(const ImportRequest& request, const std::string& path, std::uint
     warn(path, disc.refusal);
     return exit_incomplete;
   }
-  if (request.gallery) warn(path, "the changes page of a disc image is not written yet");
-  std::size_t refused = disc->skipped;
-  std::vector<Change> changes;
-  for (const DiscFile& file : disc->files) {
-    std::optional<ContainerKind> kind = container_kind(file.path, code_page);
-    if (!kind) continue;
-    std::optional<Change> change = rebuild_file(request, *disc, file, *kind, code_page, refused);
-    if (change) changes.push_back(std::move(*change));
-  }
-  for (const Change& change : changes) refused += fits_in_place(*disc, change) ? 0 : 1;
+  Rebuilds rebuilds = rebuild_files(request, files_of_disc(*disc), code_page);
+  rebuilds.refused += disc->skipped;
+  std::vector<Change>& changes = rebuilds.changes;
+  for (const Change& change : changes) rebuilds.refused += fits_in_place(*disc, change) ? 0 : 1;
   std::optional<std::vector<UdfFile>> udf;
   if (has_udf_bridge(*disc) && !changes.empty()) {
     Result<std::vector<UdfFile>> files = udf_files(*disc, path);
     if (files) {
       udf = std::move(*files);
-      refused += resize_udf_entries(*disc, *udf, changes);
+      rebuilds.refused += resize_udf_entries(*disc, *udf, changes);
     } else {
       warn(path, files.refusal);
-      ++refused;
+      ++rebuilds.refused;
     }
   }
   PathParts parts = split_path(path, code_page);
   std::string name = parts.name + parts.extension;
-  if (refused > 0) {
-    note("nothing was written");
-    return exit_incomplete;
-  }
-  if (request.dry_run) {
-    note("would write " + free_output_name(name, request.output_folder));
-    return exit_success;
-  }
-  return write_copy(request, size, *disc, udf, changes, name);
+  return end_import(request, rebuilds, parts.name, [&] {
+    if (request.dry_run) {
+      note("would write " + free_output_name(name, request.output_folder));
+      return exit_success;
+    }
+    return write_copy(request, size, *disc, udf, changes, name);
+  });
+}
+
+int import_folder(const ImportRequest& request, const std::string& path, CodePage code_page) {
+  Rebuilds rebuilds = rebuild_files(request, files_of_folder(path), code_page);
+  return end_import(request, rebuilds, split_path(trimmed_folder(path), code_page).name, [&] {
+    int exit_code = exit_success;
+    for (const Change& change : rebuilds.changes) {
+      exit_code = std::max(exit_code, write_file(request, change, code_page));
+    }
+    return exit_code;
+  });
 }
 
 }  // namespace kelp

@@ -17,4 +17,8 @@ namespace kelp {
 int import_disc(const ImportRequest& request, const std::string& path, std::uint64_t size,
                 CodePage code_page);
 
+// The same for a folder of the disc's files: each rebuilt file is written into its folder below
+// `request.output_folder`, and only the files that change.
+int import_folder(const ImportRequest& request, const std::string& path, CodePage code_page);
+
 }  // namespace kelp

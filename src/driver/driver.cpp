@@ -107,8 +107,10 @@ int convert_disc_or_folder(const Options& options, const std::string& path, bool
   if (!options.import_folder.empty() && !is_raw_cd_image(path)) {
     ImportRequest import{options.import_folder, parts.name,   parts.name + parts.extension,
                          options.output_folder, {},           options.dither,
-                         options.jobs,          options.list, options.json};
-    return import_disc(import, path, platform::size_of(path).value_or(0), code_page);
+                         options.jobs,          options.list, options.json,
+                         options.gallery};
+    return folder ? import_folder(import, path, code_page)
+                  : import_disc(import, path, platform::size_of(path).value_or(0), code_page);
   }
   if (!options.list && options.import_folder.empty() &&
       !make_output_folder(options.output_folder)) {

@@ -95,15 +95,17 @@ std::string check_output_folder(const std::string& folder, CodePage code_page) {
   return "--output: " + parent + ": no such folder";
 }
 
-std::string check_import(const Options& options, const std::string& extension) {
+std::string check_import(const Options& options, const std::string& source,
+                         const std::string& extension) {
   for (auto [given, name] : {std::pair{options.png, "--png"}, {options.raw, "--raw"}}) {
     if (given) return std::string("--import and ") + name + " cannot be combined";
   }
   if (!platform::is_directory(options.import_folder)) {
     return "--import: " + options.import_folder + " is not a folder";
   }
-  if (extension != ".img" && extension != ".dat" && extension != ".iso") {
-    return "--import takes an .img, .dat or .iso source";
+  bool readable = extension == ".img" || extension == ".dat" || extension == ".iso";
+  if (!readable && !platform::is_directory(source)) {
+    return "--import takes an .img, .dat or .iso source, or a folder";
   }
   return "";
 }
@@ -131,7 +133,7 @@ std::string check_combination(const Options& options, const char* const* argv, C
   }
   std::string extension = ascii_lower(split_path(argv[options.source], code_page).extension);
   std::string list = options.json ? "--json" : "--list";
-  if (!options.import_folder.empty()) return check_import(options, extension);
+  if (!options.import_folder.empty()) return check_import(options, argv[options.source], extension);
   if (options.dither) return "--dither applies only to --import";
   if (extension == ".bmp" && (options.list || options.png || options.gallery)) {
     return (options.png       ? "--png"

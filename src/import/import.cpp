@@ -443,7 +443,7 @@ std::map<std::string, std::vector<std::string>> candidate_files(const ImportRequ
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     if (platform::is_directory(in_images(request, name))) {
-      if (request.rebuilt_into == nullptr) warn(in_images(request, name), "is a folder; not read");
+      if (request.part == nullptr) warn(in_images(request, name), "is a folder; not read");
       continue;
     }
     std::string lower = ascii_lower(name);
@@ -455,27 +455,21 @@ std::map<std::string, std::vector<std::string>> candidate_files(const ImportRequ
   return files;
 }
 
+void add_rows(ImportRun& run, std::vector<ChangeRow>& rows) {
+  for (Told& line : run.lines) {
+    rows.push_back({line.entry, line.file, line.outcome.result, line.outcome.detail,
+                    std::move(line.warnings), std::move(line.before), std::move(line.after)});
+  }
+}
+
 // Writes the changes page, "<source name>-changes.html"; its path, or nothing (warned).
 std::optional<std::string> write_changes(ImportRun& run) {
   const ImportRequest& request = run.request;
   if (!make_output_folder(request.output_folder)) return std::nullopt;
   std::vector<ChangeRow> rows;
-  for (Told& line : run.lines) {
-    rows.push_back({line.entry, line.file, line.outcome.result, line.outcome.detail,
-                    std::move(line.warnings), std::move(line.before), std::move(line.after)});
-  }
+  add_rows(run, rows);
   return write_page(changes_data(request.output_name + " changes", rows),
                     request.source_name + "-changes.html", request.output_folder);
-}
-
-// The source with its changes, or as it was when nothing changed.
-void write_rebuilt(OutputFile& out, Bytes source, const std::optional<Rebuilt>& rebuilt) {
-  if (rebuilt && !rebuilt->in_place) return write_output(out, rebuilt->bytes);
-  write_output(out, source);
-  if (!rebuilt) return;
-  for (const Patch& patch : rebuilt->patches) {
-    if (out.error == 0) out.error = platform::write_at(out.file, patch.offset, patch.bytes);
-  }
 }
 
 std::string counted(std::size_t count, const std::string& one, const std::string& many) {
@@ -490,6 +484,14 @@ std::string summary(const Counts& counts, const std::string& written) {
 }
 
 }  // namespace
+
+void write_rebuilt(OutputFile& out, Bytes source, const Rebuilt& rebuilt) {
+  if (!rebuilt.in_place) return write_output(out, rebuilt.bytes);
+  write_output(out, source);
+  for (const Patch& patch : rebuilt.patches) {
+    if (out.error == 0) out.error = platform::write_at(out.file, patch.offset, patch.bytes);
+  }
+}
 
 int import_source(const ImportRequest& request, Bytes source) {
   WorkerPool pool(request.jobs);
@@ -512,14 +514,17 @@ int import_source(const ImportRequest& request, Bytes source) {
   if (request.dry_run) {
     for (const Told& line : run.lines) print_line(told(run, line.entry, line.file, line.outcome));
   }
+  bool part = request.part != nullptr;
+  if (part && request.gallery) add_rows(run, request.part->rows);
   std::optional<std::string> page;
-  if (request.gallery && request.dry_run) page = write_changes(run);
+  if (request.gallery && request.dry_run && !part) page = write_changes(run);
   std::optional<Rebuilt> rebuilt;
   bool unchanged = run.frames.front().changes.empty();
   if (run.refused == 0 && !unchanged)
     rebuilt = rebuild(run, run.frames.front(), request.output_name);
   std::size_t moved = rebuilt ? rebuilt->moved : 0;
   if (run.refused > 0 || (!unchanged && !rebuilt)) {
+    if (part) return exit_incomplete;  // the caller says what was written
     note(page ? "nothing was written but the changes page " + *page : "nothing was written");
     return exit_incomplete;
   }
@@ -528,9 +533,11 @@ int import_source(const ImportRequest& request, Bytes source) {
          " moved; a game that reads them at fixed offsets will not find them");
   }
   std::string wanted = in_folder(request.output_folder, request.output_name);
-  if (request.rebuilt_into != nullptr && !request.dry_run) {
-    *request.rebuilt_into = unchanged ? Rebuilt{.in_place = true} : std::move(*rebuilt);
-    note(summary(run.counts, unchanged ? "unchanged" : "rebuilt"));
+  if (part) {
+    request.part->rebuilt = unchanged ? Rebuilt{.in_place = true} : std::move(*rebuilt);
+    note(summary(run.counts, unchanged         ? "unchanged"
+                             : request.dry_run ? "would be rebuilt"
+                                               : "rebuilt"));
     return exit_success;
   }
   if (request.dry_run) {
@@ -543,7 +550,8 @@ int import_source(const ImportRequest& request, Bytes source) {
   OutputFile out = create_output_or_warn(request.output_name, request.output_folder);
   if (!out.created) return exit_incomplete;
   if (out.name != wanted) warn(wanted + " exists; writing " + out.name);
-  write_rebuilt(out, source, rebuilt);
+  if (rebuilt) write_rebuilt(out, source, *rebuilt);
+  if (!rebuilt) write_output(out, source);
   if (!finish_output(out)) return exit_incomplete;
   note(summary(run.counts, "wrote " + out.name));
   if (!request.gallery) return exit_success;

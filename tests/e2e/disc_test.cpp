@@ -264,6 +264,7 @@ TEST(Disc, ImportWritesEachChangedFileBackAtItsSector) {
     write_file(dir.path / edited, pixels);
   }
 
+  std::map<std::string, ByteVec> rebuilt;  // each file as its import alone makes it
   for (std::string image : {"game.iso", "udf.iso"}) {
     SCOPED_TRACE(image);
     std::map<std::string, std::uint32_t> sectors = sectors_of(dir.path / image);
@@ -278,7 +279,7 @@ TEST(Disc, ImportWritesEachChangedFileBackAtItsSector) {
                                     "root/" + file})
                     .exit_code,
                 0);
-      ByteVec alone = read_file(dir.path / "alone" / fs::path(file).filename());
+      ByteVec& alone = rebuilt[file] = read_file(dir.path / "alone" / fs::path(file).filename());
       // isoinfo reads the ISO 9660 side; 7-Zip reads the UDF side where there is one.
       for (std::vector<std::string> reader :
            {std::vector<std::string>{"/usr/bin/isoinfo", "-i", "new/" + image, "-x",
@@ -302,6 +303,16 @@ TEST(Disc, ImportWritesEachChangedFileBackAtItsSector) {
     EXPECT_NE(run_program("/usr/bin/7zz", dir.path, {"7zz", "l", "new/" + image}).out.find(type),
               std::string::npos);
   }
+  // A folder of the disc's files: the rebuilt files, each in its folder. A dry run with the
+  // changes page writes the page alone.
+  EXPECT_EQ(run_kelp(dir.path, {kelp_binary(), "--import", "edit", "-o", "out", "root"}).exit_code,
+            0);
+  EXPECT_EQ(tree(dir.path / "out"), rebuilt);
+  RunResult page = run_kelp(dir.path, {kelp_binary(), "--import", "edit", "--list", "--gallery",
+                                       "-o", "page", "udf.iso"});
+  EXPECT_EQ(page.exit_code, 0) << page.err;
+  EXPECT_EQ(fs::directory_iterator(dir.path / "page")->path().filename(), "udf-changes.html");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path / "page"), {}), 1);
   // Where copy_file_range is refused (between file systems), the copy goes through a buffer.
   RunResult buffered =
       run_kelp(dir.path, {kelp_binary(), "--import", "edit", "-o", "buffered", "game.iso"},

@@ -140,12 +140,12 @@ Result<Disc> open_disc(const std::string& path, std::uint64_t size) {
   // The library would print its own messages on standard output, which carries only kelp's;
   // what it finds wrong, kelp says in its own warnings.
   cdio_log_set_handler([](cdio_log_level_t, const char*) {});
+  std::optional<platform::File> file = platform::open_unshared(path, true);
+  if (!file) return Refusal{"cannot be opened"};
   iso9660_t* image = iso9660_open_ext(path.c_str(), ISO_EXTENSION_NONE);
-  if (image == nullptr) return Refusal{"holds no ISO 9660 file system of 2048-byte sectors"};
-  std::optional<platform::File> file = platform::open_unshared(path);
-  if (!file) {
-    iso9660_close(image);
-    return Refusal{"cannot be opened"};
+  if (image == nullptr) {
+    platform::close_file(*file);
+    return Refusal{"holds no ISO 9660 file system of 2048-byte sectors"};
   }
   Disc disc{std::shared_ptr<_iso9660_s>(image, iso9660_close),
             std::shared_ptr<platform::File>(new platform::File(*file),

@@ -220,9 +220,9 @@ bool reads_as_rebuilt(const Disc& copy, const Change& change) {
 }
 
 // The UDF side of the copy: every file where it was, of its new size where it changed.
-bool udf_reads_back(const Disc& after, const std::string& path, const std::vector<UdfFile>& before,
+bool udf_reads_back(const Disc& after, const std::vector<UdfFile>& before,
                     const std::vector<Change>& changes) {
-  Result<std::vector<UdfFile>> now = udf_files(after, path);
+  Result<std::vector<UdfFile>> now = udf_files(after);
   if (!now || now->size() != before.size()) return false;
   for (std::size_t i = 0; i < before.size(); ++i) {
     const UdfFile& old = before[i];
@@ -243,7 +243,7 @@ bool reads_back(const std::string& path, std::uint64_t size, const Disc& before,
                 const std::vector<Change>& changes) {
   Result<Disc> after = open_disc(path, size);
   if (!after || after->files.size() != before.files.size()) return false;
-  if (udf && !udf_reads_back(*after, path, *udf, changes)) return false;
+  if (udf && !udf_reads_back(*after, *udf, changes)) return false;
   for (std::size_t i = 0; i < before.files.size(); ++i) {
     const DiscFile& old = before.files[i];
     const DiscFile& now = after->files[i];
@@ -336,7 +336,7 @@ int import_disc(const ImportRequest& request, const std::string& path, std::uint
   for (const Change& change : changes) rebuilds.refused += fits_in_place(*disc, change) ? 0 : 1;
   std::optional<std::vector<UdfFile>> udf;
   if (has_udf_bridge(*disc) && !changes.empty()) {
-    Result<std::vector<UdfFile>> files = udf_files(*disc, path);
+    Result<std::vector<UdfFile>> files = udf_files(*disc);
     if (files) {
       udf = std::move(*files);
       rebuilds.refused += resize_udf_entries(*disc, *udf, changes);

@@ -32,8 +32,10 @@ void prepare_process();
 
 // Opens an existing regular file for reading and holds it unshared: while it stays open, a
 // second open_unshared of the same file fails, from this process or another. Directories and
-// other non-regular files are refused.
-std::optional<File> open_unshared(const std::string& path);
+// other non-regular files are refused. With `other_readers`, other opens of that kind may read
+// it too (the disc library reads an image through a handle of its own), but not an open that
+// holds it alone.
+std::optional<File> open_unshared(const std::string& path, bool other_readers = false);
 
 // The file's full size in bytes.
 std::uint64_t file_size(File file);

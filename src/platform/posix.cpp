@@ -41,13 +41,13 @@ void prepare_process() {
   ::mallopt(M_TRIM_THRESHOLD, trimmed_from);
 }
 
-std::optional<File> open_unshared(const std::string& path) {
+std::optional<File> open_unshared(const std::string& path, bool other_readers) {
   // O_NONBLOCK keeps a FIFO from stalling the open; such files are refused below anyway.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   struct stat info {};
-  bool usable =
-      ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  bool usable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                ::flock(fd, (other_readers ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0;
   if (!usable) {
     ::close(fd);
     return std::nullopt;

@@ -50,8 +50,9 @@ void prepare_process() {
   _setmode(_fileno(stderr), _O_TEXT);
 }
 
-std::optional<File> open_unshared(const std::string& path) {
-  HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+std::optional<File> open_unshared(const std::string& path, bool other_readers) {
+  DWORD sharing = other_readers ? FILE_SHARE_READ : 0;
+  HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
   if (::GetFileType(handle) != FILE_TYPE_DISK) {  // a device such as CON, or a pipe

@@ -62,6 +62,16 @@ void write_inputs(const fs::path& dir) {
   fs::create_directories(dir / "disc" / "DATA");  // a disc's files, extracted
   write_file(dir / "disc" / "DATA" / "MAP.IMG", img);
   write_file(dir / "disc" / "TITLE.DAT", archive({tx8_record(picture(4))}));
+  // Made once, so that its dates are the same in every run.
+  static const ByteVec image = [&] {
+    TempDir made;
+    run_program("/usr/bin/genisoimage", dir,
+                {"genisoimage", "-quiet", "-o", (made.path / "game.iso").string(), "disc"});
+    return read_file(made.path / "game.iso");
+  }();
+  write_file(dir / "game.iso", image);
+  fs::create_directories(dir / "discedits" / "DATA");
+  fs::copy_file(dir / "edits" / "scene_0000.png", dir / "discedits" / "DATA" / "MAP_0000.png");
 }
 
 std::vector<std::string> split(std::string_view text, std::string_view separator) {
@@ -150,6 +160,8 @@ TEST(BothBuilds, GiveTheSameOutputExitCodesAndFiles) {
       {"kelp scene.img --import edits --gallery --list -o look"},
       {"kelp 表.img --png --gallery -o out", "", "", true},
       {"kelp --png --gallery -o out disc && kelp --list disc"},
+      {"kelp --list game.iso && kelp -o out game.iso && kelp --import discedits -o new game.iso && "
+       "kelp --import discedits -o new disc"},
       {"kelp base.bmp /x1 /y2 /bover.bmp"},
       {"kelp base.bmp /bmy over.bmp /y0"},
       {"kelp /bover.bmp base.bmp"},

@@ -1,4 +1,5 @@
-# Fails unless PROGRAM imports from no DLL beyond Windows' own KERNEL32 and msvcrt.
+# Fails unless PROGRAM imports from no DLL beyond Windows' own KERNEL32, msvcrt and WINMM (which
+# libcdio's drive access links with).
 execute_process(COMMAND x86_64-w64-mingw32-objdump -p ${PROGRAM} OUTPUT_VARIABLE dump
                 RESULT_VARIABLE dumped)
 if(NOT dumped EQUAL 0)
@@ -10,7 +11,7 @@ if(NOT imports)
 endif()
 foreach(import IN LISTS imports)
   string(TOUPPER "${import}" import)
-  if(NOT import MATCHES "^DLL NAME: (KERNEL32|MSVCRT)\\.DLL$")
+  if(NOT import MATCHES "^DLL NAME: (KERNEL32|MSVCRT|WINMM)\\.DLL$")
     message(FATAL_ERROR "${PROGRAM} needs ${import}")
   endif()
 endforeach()

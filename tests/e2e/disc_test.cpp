@@ -322,13 +322,29 @@ TEST(Disc, ImportWritesEachChangedFileBackAtItsSector) {
   EXPECT_EQ(read_file(dir.path / "buffered/game.iso"), read_file(dir.path / "new/game.iso"));
 
   write_file(dir.path / "edit/DATA/MAP_0001.bin", ByteVec(5000, 7));  // grows past its sectors
-  RunResult refused =
-      run_kelp(dir.path, {kelp_binary(), "--import", "edit", "-o", "no", "udf.iso"});
-  EXPECT_EQ(refused.exit_code, 1);
-  EXPECT_NE(refused.err.find("kelp: DATA/MAP.IMG: would grow past its sectors by 4096 bytes; a "
-                             "file on the disc cannot move\nkelp: nothing was written\n"),
-            std::string::npos)
-      << refused.err;
+  // On the UDF side, DATA's file identifier made to point at the root folder: a loop.
+  ByteVec udf = read_file(dir.path / "udf.iso");
+  std::string_view text(reinterpret_cast<const char*>(udf.data()), udf.size());
+  std::size_t data = text.find(
+                         "\x08"
+                         "DATA") -
+                     38,
+              parent = data / 2048 * 2048;
+  std::copy_n(udf.begin() + parent + 24, 4, udf.begin() + data + 24);
+  write_file(dir.path / "udf-loop.iso", udf);
+  for (auto [image, err] : std::vector<std::pair<std::string, std::string>>{
+           {"udf.iso",
+            "kelp: DATA/MAP.IMG: would grow past its sectors by 4096 bytes; a file on "
+            "the disc cannot move\n"},
+           {"udf-loop.iso",
+            "kelp: udf-loop.iso: a folder of its UDF file system is nested too deep or met "
+            "twice\n"}}) {
+    if (image == "udf-loop.iso") fs::remove(dir.path / "edit/DATA/MAP_0001.bin");
+    RunResult refused = run_kelp(dir.path, {kelp_binary(), "--import", "edit", "-o", "no", image});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_NE(refused.err.find(err + "kelp: nothing was written\n"), std::string::npos)
+        << refused.err;
+  }
   EXPECT_FALSE(fs::exists(dir.path / "no"));
 }
 

@@ -27,10 +27,10 @@ Options:
                     <entry name>.bin
       --png         write textures as indexed PNGs (their own palette and
                     indices, alpha scaled to 0..255) instead of BMPs
-      --import DIR  rebuild SOURCE (.img, .dat or .iso) with the edited
-                    images and .bin files of DIR, named as kelp names its
-                    outputs (in any case), and write it as a new file; SOURCE
-                    is never changed.
+      --import DIR  rebuild SOURCE (.img, .dat, .iso or a folder) with the
+                    edited images and .bin files of DIR, named as kelp names
+                    its outputs (in any case), and write it as a new file;
+                    SOURCE is never changed.
                     The texture decides how alpha is read; an image without
                     alpha keeps the texture's. With --list or --json: a dry
                     run that writes nothing and says what happens to each file

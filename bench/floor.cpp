@@ -1,16 +1,18 @@
 // The I/O floor of a conversion: the work any converter producing the same files must do.
-//   floor files <reference-folder> <output-folder>
+//   floor files <reference-folder> <output-folder> [--threads N]
 //     loads every file of the reference folder (untimed), then creates each in the output folder
-//     with O_CREAT|O_EXCL and writes its bytes with one write;
+//     with O_CREAT|O_EXCL and writes its bytes with one write; with N threads, file i is
+//     created and written by thread i mod N (the floor of a machine with N cores);
 //   floor hot <reference-folder> <output-folder>
 //     the same, but every file's bytes come from one buffer that stays in the processor's cache
 //     (the contents differ, the cost of creating and filling the files does not);
 //   floor overlay <base> <overlay> <output-file>
 //     reads both inputs whole, then writes an output as large as the larger picture;
-//   floor png <rows-file> <output-folder>
+//   floor png <rows-file> <output-folder> [--threads N]
 //     loads the PNG rows of every texture (untimed; bench/make_inputs.cpp writes them), then for
 //     each lays out its scanlines with filter byte 0, deflates them with zlib at level 1 and
-//     creates a file of the size a minimal indexed PNG of it would have, with one write;
+//     creates a file of the size a minimal indexed PNG of it would have, with one write; with
+//     N threads, texture i is done by thread i mod N;
 //   floor start
 //     does nothing: the script times it to add the cost of starting a process to the floor;
 //   floor warm <GiB>
@@ -28,6 +30,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <zlib.h>
@@ -83,28 +86,45 @@ std::uint32_t field(const Buffer& file, std::size_t at) {
   return value;
 }
 
+// Runs work(i) for i in [0, count) on `threads` threads, i on thread i mod threads; false when
+// any call failed.
+template <typename Work>
+bool on_threads(std::size_t count, unsigned threads, const Work& work) {
+  std::vector<char> failed(threads, 0);
+  std::vector<std::thread> running;
+  for (unsigned t = 0; t < threads; ++t) {
+    running.emplace_back([&, t] {
+      for (std::size_t i = t; i < count; i += threads) failed[t] |= !work(i, t);
+    });
+  }
+  for (std::thread& thread : running) thread.join();
+  return std::count(failed.begin(), failed.end(), 0) == threads;
+}
+
 // Every file's bytes are loaded into one block, as kelp holds its source in one block: many
 // small mappings would make the kernel compact memory for each and slow down every write.
-int write_files(const std::string& reference, const std::string& output, bool hot) {
+int write_files(const std::string& reference, const std::string& output, bool hot,
+                unsigned threads) {
   std::vector<std::pair<std::string, std::size_t>> files;
+  std::vector<std::size_t> offsets;
   std::size_t total = 0, largest = 0;
   for (const auto& entry : std::filesystem::directory_iterator(reference)) {
     files.emplace_back(entry.path().filename().string(), entry.file_size());
+    offsets.push_back(total);
     total += files.back().second;
     largest = std::max(largest, files.back().second);
   }
   Buffer all = allocate(total);
-  std::size_t at = 0;
-  for (const auto& [name, size] : files)
-    at += read_into(reference + "/" + name, all.bytes + at, size);
+  for (std::size_t i = 0; i < files.size(); ++i)
+    read_into(reference + "/" + files[i].first, all.bytes + offsets[i], files[i].second);
   Buffer shared = allocate(largest);
   std::memset(shared.bytes, 1, largest);
   auto start = std::chrono::steady_clock::now();
-  at = 0;
-  for (const auto& [name, size] : files) {
-    if (!write_new(output + "/" + name, hot ? shared.bytes : all.bytes + at, size)) return 1;
-    at += size;
-  }
+  bool written = on_threads(files.size(), threads, [&](std::size_t i, unsigned) {
+    const char* bytes = hot ? shared.bytes : all.bytes + offsets[i];
+    return write_new(output + "/" + files[i].first, bytes, files[i].second);
+  });
+  if (!written) return 1;
   std::printf("%.4f\n", seconds_since(start));
   return 0;
 }
@@ -116,38 +136,61 @@ std::uint32_t u32(const char*& at) {
   return value;
 }
 
-int write_pngs(const std::string& rows_file, const std::string& output) {
+struct Texture {
+  std::string name;
+  std::uint32_t side, bits, frame;
+  const char* rows;
+};
+
+// Deflates one texture's scanlines at level 1 with the thread's own stream and buffers, and
+// writes a file of a minimal indexed PNG's size; the bytes written, or 0 when that failed.
+std::size_t write_png(const Texture& texture, const std::string& output, z_stream& stream,
+                      std::vector<unsigned char>& lines, std::vector<unsigned char>& png) {
+  std::size_t row_bytes = texture.bits == 4 ? (texture.side + 1) / 2 : texture.side;
+  lines.resize((row_bytes + 1) * texture.side);
+  for (std::uint32_t y = 0; y < texture.side; ++y) {
+    lines[y * (row_bytes + 1)] = 0;
+    std::memcpy(&lines[y * (row_bytes + 1) + 1], texture.rows + y * row_bytes, row_bytes);
+  }
+  deflateReset(&stream);
+  png.resize(texture.frame + deflateBound(&stream, lines.size()));
+  stream.next_in = lines.data();
+  stream.avail_in = static_cast<uInt>(lines.size());
+  stream.next_out = png.data() + texture.frame;
+  stream.avail_out = static_cast<uInt>(png.size() - texture.frame);
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) return 0;
+  std::size_t size = texture.frame + stream.total_out;
+  bool written =
+      write_new(output + "/" + texture.name + ".png", reinterpret_cast<char*>(png.data()), size);
+  return written ? size : 0;
+}
+
+int write_pngs(const std::string& rows_file, const std::string& output, unsigned threads) {
   Buffer rows = read_all(rows_file);
-  std::vector<unsigned char> lines, png;
-  std::size_t written = 0;
-  z_stream stream{};
-  if (deflateInit(&stream, 1) != Z_OK) return 1;  // one deflate state, reset for each texture
-  auto start = std::chrono::steady_clock::now();
+  std::vector<Texture> textures;
   for (const char* at = rows.bytes; at < rows.bytes + rows.size;) {
     std::string name(at + 4, u32(at));
     at += name.size();
     std::uint32_t side = u32(at), bits = u32(at), frame = u32(at), size = u32(at);
-    std::size_t row_bytes = bits == 4 ? (side + 1) / 2 : side;
-    lines.resize((row_bytes + 1) * side);
-    for (std::uint32_t y = 0; y < side; ++y) {
-      lines[y * (row_bytes + 1)] = 0;
-      std::memcpy(&lines[y * (row_bytes + 1) + 1], at + y * row_bytes, row_bytes);
-    }
+    textures.push_back({name, side, bits, frame, at});
     at += size;
-    deflateReset(&stream);
-    png.resize(frame + deflateBound(&stream, lines.size()));
-    stream.next_in = lines.data();
-    stream.avail_in = static_cast<uInt>(lines.size());
-    stream.next_out = png.data() + frame;
-    stream.avail_out = static_cast<uInt>(png.size() - frame);
-    if (deflate(&stream, Z_FINISH) != Z_STREAM_END) return 1;
-    std::size_t deflated = stream.total_out;
-    if (!write_new(output + "/" + name + ".png", reinterpret_cast<char*>(png.data()),
-                   frame + deflated))
-      return 1;
-    written += frame + deflated;
   }
-  std::printf("%.4f %zu\n", seconds_since(start), written);
+  // One deflate state and buffers per thread, reset for each texture.
+  std::vector<z_stream> streams(threads);
+  for (z_stream& stream : streams)
+    if (deflateInit(&stream, 1) != Z_OK) return 1;
+  std::vector<std::vector<unsigned char>> lines(threads), pngs(threads);
+  std::vector<std::size_t> written(threads, 0);
+  auto start = std::chrono::steady_clock::now();
+  bool whole = on_threads(textures.size(), threads, [&](std::size_t i, unsigned t) {
+    std::size_t size = write_png(textures[i], output, streams[t], lines[t], pngs[t]);
+    written[t] += size;
+    return size > 0;
+  });
+  if (!whole) return 1;
+  std::size_t total = 0;
+  for (std::size_t size : written) total += size;
+  std::printf("%.4f %zu\n", seconds_since(start), total);
   return 0;
 }
 
@@ -161,9 +204,14 @@ int main(int argc, char** argv) {
     for (std::size_t at = 0; at < block.size; at += 4096) block.bytes[at] = 1;
     return 0;
   }
+  unsigned threads = 1;
+  if (argc == 6 && std::string(argv[4]) == "--threads") {
+    threads = static_cast<unsigned>(std::max(1, std::atoi(argv[5])));
+    argc = 4;
+  }
   if ((mode == "files" || mode == "hot") && argc == 4)
-    return write_files(argv[2], argv[3], mode == "hot");
-  if (mode == "png" && argc == 4) return write_pngs(argv[2], argv[3]);
+    return write_files(argv[2], argv[3], mode == "hot", threads);
+  if (mode == "png" && argc == 4) return write_pngs(argv[2], argv[3], threads);
   if (mode == "overlay" && argc == 5) {
     auto start = std::chrono::steady_clock::now();
     Buffer base = read_all(argv[2]), overlay = read_all(argv[3]);
@@ -175,9 +223,9 @@ int main(int argc, char** argv) {
     std::printf("%.4f\n", seconds_since(start));
     return 0;
   }
-  std::fprintf(
-      stderr,
-      "usage: floor files|hot <reference> <output> | floor overlay <base> <overlay> <output> | "
-      "floor png <rows> <output> | floor start | floor warm <GiB>\n");
+  std::fprintf(stderr,
+               "usage: floor files|hot <reference> <output> [--threads N] | floor overlay <base> "
+               "<overlay> <output> | floor png <rows> <output> [--threads N] | floor start | "
+               "floor warm <GiB>\n");
   return 2;
 }

@@ -1,7 +1,8 @@
 // Re-import into a disc image: a copy of the image in which each container file that the edit
 // folder changes is rebuilt as --import rebuilds it alone and written back at its own first
 // sector. No file moves: outside the changed files' sectors and their records' size fields,
-// every byte stays as it was.
+// every byte stays as it was. A folder of the disc's files is imported the same way, its rebuilt
+// files written into the output folder.
 #pragma once
 
 #include <cstdint>

@@ -34,7 +34,7 @@ struct Change {
   std::uint64_t new_size() const { return rebuilt.in_place ? file.size : rebuilt.bytes.size(); }
 };
 
-// Pieces in which a changed file is read back and compared.
+// Pieces in which what was written is read back and compared.
 constexpr std::size_t compare_piece_size = 1 << 20;
 
 std::uint64_t sectors_of(std::uint64_t size) {
@@ -184,39 +184,26 @@ int write_change(platform::File out, const Disc& disc, const Change& change) {
   return error;
 }
 
-// What the changed file should hold from `offset` on, as many bytes as `piece` takes: the
-// rebuilt bytes, or its old bytes with the patches over them.
-void expected_piece(const Change& change, std::uint64_t offset, std::span<std::uint8_t> piece) {
-  const Rebuilt& rebuilt = change.rebuilt;
-  Bytes whole = rebuilt.in_place ? change.old.bytes : Bytes(rebuilt.bytes);
-  std::copy_n(whole.begin() + offset, piece.size(), piece.begin());
-  if (!rebuilt.in_place) return;
-  std::uint64_t end = offset + piece.size();
-  for (const Patch& patch : rebuilt.patches) {
-    std::uint64_t from = std::max(offset, patch.offset);
-    std::uint64_t to = std::min(end, patch.offset + patch.bytes.size());
-    if (from >= to) continue;
-    std::copy(patch.bytes.begin() + (from - patch.offset),
-              patch.bytes.begin() + (to - patch.offset), piece.begin() + (from - offset));
-  }
-}
-
-// Reads the changed file back from the copy, piece by piece.
+// Reads back from the copy what was written of the changed file: its patches, or all of it.
 bool reads_as_rebuilt(const Disc& copy, const Change& change) {
-  std::vector<std::uint8_t> got(compare_piece_size), want(compare_piece_size);
-  std::uint64_t size = change.new_size();
-  for (std::uint64_t offset = 0; offset < size; offset += compare_piece_size) {
-    std::size_t length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(compare_piece_size, size - offset));
-    std::span<std::uint8_t> piece(got.data(), length), wanted(want.data(), length);
-    int error = 0;
-    expected_piece(change, offset, wanted);
-    if (platform::read_whole(*copy.file, piece, error, start_of(change.file) + offset) < length ||
-        !std::equal(piece.begin(), piece.end(), wanted.begin())) {
-      return false;
+  std::vector<std::uint8_t> got(compare_piece_size);
+  auto reads_as = [&](std::uint64_t offset, Bytes bytes) {
+    for (std::uint64_t done = 0; done < bytes.size(); done += got.size()) {
+      Bytes want = bytes.subspan(done, std::min<std::uint64_t>(got.size(), bytes.size() - done));
+      std::span<std::uint8_t> piece(got.data(), want.size());
+      int error = 0;
+      if (platform::read_whole(*copy.file, piece, error, start_of(change.file) + offset + done) <
+              piece.size() ||
+          !std::equal(piece.begin(), piece.end(), want.begin())) {
+        return false;
+      }
     }
-  }
-  return true;
+    return true;
+  };
+  const Rebuilt& rebuilt = change.rebuilt;
+  if (!rebuilt.in_place) return reads_as(0, rebuilt.bytes);
+  return std::all_of(rebuilt.patches.begin(), rebuilt.patches.end(),
+                     [&](const Patch& patch) { return reads_as(patch.offset, patch.bytes); });
 }
 
 // The UDF side of the copy: every file where it was, of its new size where it changed.

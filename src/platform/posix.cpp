@@ -4,6 +4,7 @@
 #include <malloc.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,9 +125,26 @@ int copy_through_buffer(File from, File to, std::uint64_t done, std::uint64_t si
   return 0;
 }
 
+// sendfile copies inside the kernel too, between any two files, from the page cache; where it
+// is refused, a buffer serves.
+int copy_by_sendfile(File from, File to, std::uint64_t done, std::uint64_t size) {
+  off_t read_at = static_cast<off_t>(done);
+  if (::lseek(fd(to), read_at, SEEK_SET) < 0) return errno;
+  while (done < size) {
+    ssize_t copied = ::sendfile(fd(to), fd(from), &read_at, static_cast<std::size_t>(size - done));
+    if (copied < 0 && errno == EINTR) continue;
+    bool unsupported = copied < 0 && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP);
+    if (unsupported) return copy_through_buffer(from, to, done, size);
+    if (copied < 0) return errno;
+    if (copied == 0) return EIO;
+    done += static_cast<std::uint64_t>(copied);
+  }
+  return 0;
+}
+
 int copy_contents(File from, File to, std::uint64_t size) {
   // copy_file_range shares the blocks where the file system can (a reflink) and otherwise
-  // copies inside the kernel; between file systems some kernels refuse it, and a buffer serves.
+  // copies inside the kernel; between file systems some kernels refuse it, and sendfile serves.
   loff_t read_at = 0, write_at = 0;
   for (std::uint64_t done = 0; done < size;) {
     ssize_t copied = ::copy_file_range(fd(from), &read_at, fd(to), &write_at,
@@ -134,7 +152,7 @@ int copy_contents(File from, File to, std::uint64_t size) {
     if (copied < 0 && errno == EINTR) continue;
     bool unsupported =
         copied < 0 && (errno == EXDEV || errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL);
-    if (unsupported) return copy_through_buffer(from, to, done, size);
+    if (unsupported) return copy_by_sendfile(from, to, done, size);
     if (copied < 0) return errno;
     if (copied == 0) return EIO;
     done += static_cast<std::uint64_t>(copied);

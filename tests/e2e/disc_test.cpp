@@ -313,14 +313,18 @@ TEST(Disc, ImportWritesEachChangedFileBackAtItsSector) {
   EXPECT_EQ(page.exit_code, 0) << page.err;
   EXPECT_EQ(fs::directory_iterator(dir.path / "page")->path().filename(), "udf-changes.html");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path / "page"), {}), 1);
-  // Where copy_file_range is refused (between file systems), the copy goes through a buffer.
-  RunResult buffered =
-      run_kelp(dir.path, {kelp_binary(), "--import", "edit", "-o", "buffered", "game.iso"},
-               {.environment = {"LD_PRELOAD=" KELP_FAULTS, "ASAN_OPTIONS=verify_asan_link_order=0",
-                                "KELP_FAULT_COPY_ERRNO=18"}});  // EXDEV
-  EXPECT_EQ(buffered.exit_code, 0) << buffered.err;
-  EXPECT_EQ(read_file(dir.path / "buffered/game.iso"), read_file(dir.path / "new/game.iso"));
-
+  // Where copy_file_range is refused (between file systems), sendfile copies; where that is
+  // refused too, a buffer.
+  for (std::string sendfile_errno : {"0", "22"}) {  // EINVAL
+    fs::remove_all(dir.path / "copied");
+    RunResult copied =
+        run_kelp(dir.path, {kelp_binary(), "--import", "edit", "-o", "copied", "game.iso"},
+                 {.environment = {
+                      "LD_PRELOAD=" KELP_FAULTS, "ASAN_OPTIONS=verify_asan_link_order=0",
+                      "KELP_FAULT_COPY_ERRNO=18", "KELP_FAULT_SENDFILE_ERRNO=" + sendfile_errno}});
+    EXPECT_EQ(copied.exit_code, 0) << copied.err;
+    EXPECT_EQ(read_file(dir.path / "copied/game.iso"), read_file(dir.path / "new/game.iso"));
+  }
   write_file(dir.path / "edit/DATA/MAP_0001.bin", ByteVec(5000, 7));  // grows past its sectors
   // On the UDF side, DATA's file identifier made to point at the root folder: a loop.
   ByteVec udf = read_file(dir.path / "udf.iso");

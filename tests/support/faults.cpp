@@ -6,6 +6,7 @@
 //                               crosses B is cut short, later ones fail with ENOSPC
 //   KELP_FAULT_READ_AFTER=B     reads stop after B bytes in all, then fail with EIO
 //   KELP_FAULT_COPY_ERRNO=E     copy_file_range fails with this error, as between file systems
+//   KELP_FAULT_SENDFILE_ERRNO=E sendfile fails with this error
 // With a write limit, a write to a created file waits until every file created before it is
 // closed, so that the limit falls where it falls in a one-thread run whatever the workers do.
 #include <dlfcn.h>
@@ -147,6 +148,14 @@ ssize_t copy_file_range(int in, off64_t* in_at, int out, off64_t* out_at, size_t
   }
   auto real = next<ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned)>("copy_file_range");
   return real(in, in_at, out, out_at, count, flags);
+}
+
+ssize_t sendfile(int out, int in, off_t* at, size_t count) {
+  if (long error = setting("KELP_FAULT_SENDFILE_ERRNO", 0); error != 0) {
+    errno = static_cast<int>(error);
+    return -1;
+  }
+  return next<ssize_t (*)(int, int, off_t*, size_t)>("sendfile")(out, in, at, count);
 }
 
 }  // extern "C"

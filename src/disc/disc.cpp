@@ -142,7 +142,7 @@ Result<Disc> open_disc(const std::string& path, std::uint64_t size) {
   cdio_log_set_handler([](cdio_log_level_t, const char*) {});
   std::optional<platform::File> file = platform::open_unshared(path, true);
   if (!file) return Refusal{"cannot be opened"};
-  iso9660_t* image = iso9660_open_ext(path.c_str(), ISO_EXTENSION_NONE);
+  iso9660_t* image = iso9660_open_ext(platform::name_in_utf8(path).c_str(), ISO_EXTENSION_NONE);
   if (image == nullptr) {
     platform::close_file(*file);
     return Refusal{"holds no ISO 9660 file system of 2048-byte sectors"};

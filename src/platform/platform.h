@@ -116,8 +116,8 @@ PageBlock allocate_pages(std::size_t size);
 // on Windows the ANSI code page ("cp932").
 std::string locale_charset();
 
-// A file name in UTF-8, as a browser's file:// URL names it: on Windows converted from the ANSI
-// code page, elsewhere the name's own bytes.
+// A file name in UTF-8, as a browser's file:// URL names it and libcdio opens it on Windows: there
+// converted from the ANSI code page, elsewhere the name's own bytes.
 std::string name_in_utf8(const std::string& name);
 
 std::string describe_error(int error);

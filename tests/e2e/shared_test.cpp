@@ -70,6 +70,7 @@ void write_inputs(const fs::path& dir) {
     return read_file(made.path / "game.iso");
   }();
   write_file(dir / "game.iso", image);
+  write_file(dir / "表.iso", image);
   fs::create_directories(dir / "discedits" / "DATA");
   fs::copy_file(dir / "edits" / "scene_0000.png", dir / "discedits" / "DATA" / "MAP_0000.png");
 }
@@ -171,6 +172,7 @@ TEST(BothBuilds, GiveTheSameOutputExitCodesAndFiles) {
       {"kelp -o out base.bmp /bover.bmp"},
       {"kelp base.bmp /bover.bmp -o out"},
       {"kelp 表.img", "", "", true},
+      {"kelp --list 表.iso", "", "", true},
       {"kelp ポ.img -o out", "", "", true},
       {"kelp 表.img -o 表\\new", "kelp 表.img -o 表/new", "", true},
       {"kelp title.dat -o out\\", "kelp title.dat -o out/"},

@@ -1,6 +1,6 @@
 // Writes the large deterministic inputs of the benchmark script into the folder named by the
-// first argument: big.img, many.dat, huge.dat, base.bmp and overlay.bmp, and big.rows, the
-// PNG rows of big.img's textures for the PNG floor.
+// first argument: big.img, many.dat, huge.dat, few.dat, base.bmp and overlay.bmp, and big.rows,
+// the PNG rows of big.img's textures for the PNG floor.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -71,6 +71,18 @@ ByteVec huge_dat() {
   entries.push_back(package(texture_entries(std::size_t{31} << 20)));
   entries.push_back(tx8_record(texture(5600, 256)));
   entries.push_back(package(texture_entries(std::size_t{31} << 20)));
+  return archive(entries);
+}
+
+// Four entries of a TX8 texture of side 2560 each, the rest of the entry zeros, so that each
+// decodes to just under 32 MiB: the walk's serial decoding at its largest.
+ByteVec few_dat() {
+  constexpr std::size_t entry_size = (std::size_t{32} << 20) - 4096;
+  std::vector<ByteVec> entries;
+  for (int i = 0; i < 4; ++i) {
+    entries.push_back(tx8_record(texture(2560, 256)));
+    entries.back().resize(entry_size, 0);
+  }
   return archive(entries);
 }
 
@@ -145,6 +157,7 @@ int main(int argc, char** argv) {
   write_file(folder / "big.rows", png_rows(big, "big"));
   write_file(folder / "many.dat", many_dat());
   write_file(folder / "huge.dat", huge_dat());
+  write_file(folder / "few.dat", few_dat());
   write_file(folder / "base.bmp", bitmap_file(varied_image(4096, 4096, 1)));
   write_file(folder / "overlay.bmp", bitmap_file(varied_image(4096, 4096, 2)));
   return 0;

@@ -56,10 +56,9 @@ struct Handler {
   std::function<void(const Entry&)> entry;
   std::function<void(const Entry&)> leave{};
   // Set when the handler's jobs may still read an entry's bytes after `entry` has returned:
-  // called on the walk's thread before a work buffer is decoded into again or freed, it waits
-  // for them. Each archive level then turns between three work buffers: one read by the jobs of
-  // an entry, one visited, and one into which a large next entry is decoded on a thread of its
-  // own meanwhile.
+  // called before a work buffer is decoded into again or freed, it waits for them. Each archive
+  // level then alternates between two work buffers, so that one is decoded into while the other is
+  // read.
   std::function<void(const WorkBuffer&)> reuse{};
 };
 

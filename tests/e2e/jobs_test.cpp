@@ -35,21 +35,6 @@ ByteVec scene() {
                   archive(in_archive), tx8_record(picture(300, 256, 5)), mot_record()});
 }
 
-// An archive whose entries are coded too large to decode on the walk's thread (noisy textures,
-// which do not compress), the last one cut short by the archive's end.
-ByteVec large_entries() {
-  std::vector<ByteVec> entries;
-  for (unsigned seed = 0; seed < 4; ++seed) {
-    entries.push_back(
-        tx8_record(make_picture(640, varied_palette(256, seed), [=](unsigned x, unsigned y) {
-          return ((x * 2654435761u) ^ (y * 40503u + seed)) >> 11;
-        })));
-  }
-  ByteVec coded = archive(entries);
-  coded.resize(coded.size() - 70000);
-  return coded;
-}
-
 std::vector<JobsCase> jobs_cases() {
   std::vector<std::string> faults{"LD_PRELOAD=" KELP_FAULTS,
                                   "ASAN_OPTIONS=verify_asan_link_order=0"};
@@ -78,7 +63,6 @@ std::vector<JobsCase> jobs_cases() {
        1,
        "cannot write"},
       {"the output limit", "fan.img", {}, {}, 1, "output would pass"},
-      {"large archive entries", "large.dat", {"--png"}, {}, 0, "coded data runs past"},
       {"few open files", "scene.img", {"--raw"}, few_files, 0, "palette runs past"},
       {"import", "scene.img", {"--import", "edit", "-o", "out"}, {}, 0, "colours quantized"},
       {"import refused", "scene.img", {"--import", "broken", "-o", "out"}, {}, 1, "nothing was"},
@@ -94,7 +78,6 @@ Outcome run_with_jobs(const JobsCase& c, const std::string& jobs) {
   TempDir dir;
   write_file(dir.path / "scene.img", scene());
   write_file(dir.path / "fan.img", fan_out(11, tx4_record(picture(128, 16, 6))));
-  write_file(dir.path / "large.dat", large_entries());
   write_file(dir.path / "scene_0001.bmp", text_bytes("existing work"));
   // Images to import: the PNGs of the textures, one replaced by a bitmap of many colours; and
   // the same with one PNG broken.

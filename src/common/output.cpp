@@ -1,6 +1,7 @@
 #include "common/output.h"
 
 #include <new>
+#include <thread>
 
 #include <cstdio>
 
@@ -89,11 +90,26 @@ OutputFile create_output_or_warn(const std::string& name, const std::string& fol
   return out;
 }
 
-WholeFile read_whole_file(platform::File file) {
+WholeFile read_whole_file(platform::File file, bool both_halves) {
+  constexpr std::uint64_t split_read_size = std::uint64_t{64} << 20;
   WholeFile whole{{}, {}, platform::file_size(file), 0};
   whole.buffer = platform::allocate_pages(whole.size);
   if (!whole.buffer) throw std::bad_alloc();
-  std::size_t got = platform::read_whole(file, {whole.buffer.get(), whole.size}, whole.error);
+  std::span<std::uint8_t> into(whole.buffer.get(), whole.size);
+  std::size_t half = both_halves && whole.size >= split_read_size ? whole.size / 2 : whole.size;
+  std::size_t second_got = 0;
+  int second_error = 0;
+  std::thread second;
+  if (half < whole.size) {
+    second = std::thread(
+        [&] { second_got = platform::read_whole(file, into.subspan(half), second_error, half); });
+  }
+  std::size_t got = platform::read_whole(file, into.first(half), whole.error);
+  if (second.joinable()) second.join();
+  if (got == half && half < whole.size) {
+    got += second_got;
+    whole.error = second_error;
+  }
   whole.bytes = Bytes(whole.buffer.get(), got);
   return whole;
 }

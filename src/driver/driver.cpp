@@ -32,8 +32,8 @@ void print(std::string_view text) {
 }
 
 // Reads the source whole; a warning names it when it could not be read whole.
-WholeFile read_source(platform::File file, const std::string& path) {
-  WholeFile source = read_whole_file(file);
+WholeFile read_source(platform::File file, const std::string& path, unsigned jobs) {
+  WholeFile source = read_whole_file(file, jobs > 1);
   if (source.bytes.size() < source.size) {
     std::string why =
         source.error != 0 ? platform::describe_error(source.error) : "the file ended early";
@@ -57,7 +57,7 @@ int convert_source(platform::File file, int argc, const char* const* argv, const
   if (extension == ".iso")
     note(path + ": a disc image is unpacked with -o DIR or listed with --list");
   if (extension != ".img" && extension != ".dat" && extension != ".bmp") return exit_success;
-  WholeFile source = read_source(file, path);
+  WholeFile source = read_source(file, path, options.jobs);
   int exit_code = exit_success;
   if (extension == ".bmp") {
     if (!make_output_folder(options.output_folder)) return exit_incomplete;

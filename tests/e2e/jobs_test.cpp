@@ -63,6 +63,7 @@ std::vector<JobsCase> jobs_cases() {
        1,
        "cannot write"},
       {"the output limit", "fan.img", {}, {}, 1, "output would pass"},
+      {"a source read in halves", "halves.img", {}, {}, 0, ""},
       {"few open files", "scene.img", {"--raw"}, few_files, 0, "palette runs past"},
       {"import", "scene.img", {"--import", "edit", "-o", "out"}, {}, 0, "colours quantized"},
       {"import refused", "scene.img", {"--import", "broken", "-o", "out"}, {}, 1, "nothing was"},
@@ -78,6 +79,11 @@ Outcome run_with_jobs(const JobsCase& c, const std::string& jobs) {
   TempDir dir;
   write_file(dir.path / "scene.img", scene());
   write_file(dir.path / "fan.img", fan_out(11, tx4_record(picture(128, 16, 6))));
+  if (c.source == "halves.img") {  // 64 MiB or more is read in two halves at once by workers
+    write_file(dir.path / "halves.img",
+               package({tx4_record(picture(20, 16, 7)), ByteVec(std::size_t{64} << 20, 0x55),
+                        tx8_record(picture(24, 256, 8))}));
+  }
   write_file(dir.path / "scene_0001.bmp", text_bytes("existing work"));
   // Images to import: the PNGs of the textures, one replaced by a bitmap of many colours; and
   // the same with one PNG broken.

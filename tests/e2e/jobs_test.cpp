@@ -64,6 +64,7 @@ std::vector<JobsCase> jobs_cases() {
        "cannot write"},
       {"the output limit", "fan.img", {}, {}, 1, "output would pass"},
       {"a source read in halves", "halves.img", {}, {}, 0, ""},
+      {"archive entries decoded two at once", "pairs.dat", {"--raw"}, {}, 0, "coded data runs"},
       {"few open files", "scene.img", {"--raw"}, few_files, 0, "palette runs past"},
       {"import", "scene.img", {"--import", "edit", "-o", "out"}, {}, 0, "colours quantized"},
       {"import refused", "scene.img", {"--import", "broken", "-o", "out"}, {}, 1, "nothing was"},
@@ -84,6 +85,14 @@ Outcome run_with_jobs(const JobsCase& c, const std::string& jobs) {
                package({tx4_record(picture(20, 16, 7)), ByteVec(std::size_t{64} << 20, 0x55),
                         tx8_record(picture(24, 256, 8))}));
   }
+  // Entries coded in 256 KiB or more are decoded two at once; a small one between them, and a
+  // damaged one before the last one, which is cut short.
+  ByteVec pairs = archive(
+      {tx8_record(picture(600, 256, 1)), tx8_record(picture(610, 256, 2)), mot_record(),
+       patched(tx8_record(picture(620, 256, 3)), 8, 0x7FFFFFFF), tx8_record(picture(630, 256, 4))},
+      Coding::literals);
+  pairs.resize(pairs.size() - 1000);
+  write_file(dir.path / "pairs.dat", pairs);
   write_file(dir.path / "scene_0001.bmp", text_bytes("existing work"));
   // Images to import: the PNGs of the textures, one replaced by a bitmap of many colours; and
   // the same with one PNG broken.

@@ -147,9 +147,7 @@ void WorkerPool::watch_for_job() {
     auto until = std::chrono::steady_clock::now() + watch_before_sleeping;
     while (started.load() == handed_in.load() && !closing.load() &&
            std::chrono::steady_clock::now() < until) {
-#if defined(__x86_64__) || defined(__i386__)
-      __builtin_ia32_pause();
-#endif
+      pause_while_spinning();
     }
   }
   watching.fetch_sub(1);

@@ -37,6 +37,13 @@ constexpr std::size_t max_held_lines = 256;
 // One worker per core, at most max_default_jobs.
 unsigned default_jobs();
 
+// Tells the core that this thread is waiting in a loop for another, so that it spends less.
+inline void pause_while_spinning() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
 // Writes one whole file; `worker` (0 to workers - 1) picks the worker's own buffers. False when
 // the file failed (warned).
 using Job = std::function<bool(unsigned worker)>;
@@ -67,6 +74,8 @@ class WorkerPool {
   ~WorkerPool();
 
   unsigned workers() const { return worker_count; }
+  // Jobs handed in and not yet reported, at most.
+  std::size_t most_waiting() const { return capacity; }
 
   // Hands the job on and returns its ticket, 1 for the first job. When the ring is full, waits
   // until a quarter of it is free.

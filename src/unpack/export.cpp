@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <new>
+#include <optional>
 
 #include "common/diagnostics.h"
 #include "common/output.h"
@@ -49,9 +51,10 @@ bool write_png_file(OutputFile& out, const std::string& entry_name, const Textur
   return finish_output(out);
 }
 
-// Creates a job's file. The files of waiting jobs are open too, so when the process may open no
-// more, the waiting jobs are finished first: a run with workers creates what one thread does.
-OutputFile create_for_job(Export& job, const std::string& name) {
+// Creates a file on the walk's thread. The files of waiting jobs are open too, so when the
+// process may open no more, the waiting jobs are finished first: a run with workers creates what
+// one thread does.
+OutputFile create_on_walk(Export& job, const std::string& name) {
   OutputFile out = create_output_file(name, job.folder);
   if (!out.created && out.error == platform::error_too_many_files) {
     job.pool.wait_for_all();
@@ -64,35 +67,122 @@ OutputFile create_for_job(Export& job, const std::string& name) {
   return out;
 }
 
-// Hands the file's job to the workers. Should that fail for want of memory, the empty file goes.
-template <typename Work>
-void hand_in(Export& job, const Entry& entry, bool copied, const OutputFile& out, Work work) {
+// Wakes the workers waiting for their files.
+void signal_progress(Export& job) {
+  job.creating_progress.fetch_add(1);
+  job.creating_progress.notify_all();
+}
+
+// Creates the files of every turn up to `turn` not yet created, in order; the caller is the
+// one creating. Only files of earlier turns can be open meanwhile, so when the process may open
+// no more, it waits until they are closed, as they are when one thread creates the file.
+void create_through(Export& job, std::uint64_t turn) {
+  for (std::uint64_t next = job.created.load(); next <= turn; next = job.created.load()) {
+    Creation& file = job.creations[next % job.creations.size()];
+    try {
+      file.out = create_output_file(file.name, job.folder);
+      if (!file.out.created && file.out.error == platform::error_too_many_files) {
+        for (unsigned open = job.open.load(); open != 0; open = job.open.load())
+          job.open.wait(open);
+        file.out = create_output_file(file.name, job.folder);
+      }
+    } catch (const std::bad_alloc&) {
+      file.out = {{}, file.name, platform::error_no_memory, false};
+    }
+    if (file.out.created) job.open.fetch_add(1);
+    job.created.store(next + 1, std::memory_order_release);
+    signal_progress(job);
+  }
+}
+
+// The file of the turn, created in walk order. Whichever worker finds the files up to its own
+// not all created creates them, so that no worker waits for another to be scheduled, only for
+// one that is creating files: it watches for that one to end as a worker watches for jobs, then
+// sleeps.
+OutputFile created_in_turn(Export& job, std::uint64_t turn) {
+  auto sleep_after = std::chrono::steady_clock::now() + watch_before_sleeping;
+  while (job.created.load(std::memory_order_acquire) <= turn) {
+    std::uint32_t seen = job.creating_progress.load();
+    if (!job.creating.exchange(true)) {
+      create_through(job, turn);
+      job.creating.store(false);
+      signal_progress(job);
+    } else if (std::chrono::steady_clock::now() < sleep_after) {
+      pause_while_spinning();
+    } else {
+      job.creating_progress.wait(seen);  // the one creating signals after `seen` was read
+    }
+  }
+  OutputFile out = job.creations[turn % job.creations.size()].out;
+  if (!out.created) warn_not_created(out);
+  return out;
+}
+
+// Hands on the job that writes the file `name`: created by the walk when the gallery needs the
+// name at once (`out`, which goes should handing in fail for want of memory), otherwise by the
+// workers in walk order. `write` writes and closes it.
+template <typename Write>
+void hand_in(Export& job, const Entry& entry, bool copied, const std::string& name,
+             std::optional<OutputFile> out, Write write) {
   std::uint64_t ticket = 0;
   try {
-    ticket = job.pool.submit(std::move(work));
+    if (out) {
+      ticket = job.pool.submit([out = *out, write = std::move(write)](unsigned worker) mutable {
+        return write(out, worker);
+      });
+    } else {
+      std::uint64_t turn = job.handed;
+      job.creations[turn % job.creations.size()] = {name};
+      ticket = job.pool.submit([&job, turn, write = std::move(write)](unsigned worker) mutable {
+        OutputFile made = created_in_turn(job, turn);
+        if (!made.created) return false;
+        struct Closed {
+          std::atomic<unsigned>& open;
+          ~Closed() {
+            open.fetch_sub(1);
+            open.notify_all();
+          }
+        } closed{job.open};
+        return write(made, worker);
+      });
+      ++job.handed;
+    }
   } catch (const std::bad_alloc&) {
-    platform::close_file(out.file);
-    platform::remove_file(out.name);
+    if (out) {
+      platform::close_file(out->file);
+      platform::remove_file(out->name);
+    }
     throw;
   }
   if (entry.holder != nullptr && !copied) job.readers[entry.holder] = ticket;
 }
 
-// Returns the name of the file created, without its folder; empty when there is none.
+// The file the walk creates for a job, with a gallery; without, nothing to create yet. False when
+// the walk could not create it.
+bool file_on_walk(Export& job, const std::string& name, std::optional<OutputFile>& out) {
+  if (job.gallery == nullptr) return true;
+  out = create_on_walk(job, name);
+  return out->created;
+}
+
+// Returns the name of the file created, without its folder, when the gallery needs it; empty
+// otherwise and when there is none.
 std::string export_texture(Export& job, const Entry& entry) {
   if (entry.texture.side == 0) return "";
   TextureRecord texture = entry.texture;
   std::vector<std::uint8_t> copy;
   bool copied = keep_for_job<2>(entry, {&texture.palette, &texture.indices}, copy);
-  OutputFile out = create_for_job(job, entry.name + (job.png ? ".png" : ".bmp"));
-  if (!out.created) return "";
-  hand_in(job, entry, copied, out,
-          [&job, out, texture, name = entry.name, copy = std::move(copy)](unsigned worker) mutable {
+  std::string name = entry.name + (job.png ? ".png" : ".bmp");
+  std::optional<OutputFile> out;
+  if (!file_on_walk(job, name, out)) return "";
+  hand_in(job, entry, copied, name, out,
+          [&job, texture, name = entry.name, copy = std::move(copy)](OutputFile& file,
+                                                                     unsigned worker) {
             WorkerBuffers& buffers = job.buffers[worker];
-            return job.png ? write_png_file(out, name, texture, buffers.png)
-                           : write_texture_file(out, texture, buffers.scratch);
+            return job.png ? write_png_file(file, name, texture, buffers.png)
+                           : write_texture_file(file, texture, buffers.scratch);
           });
-  return out.name.substr(in_folder(job.folder, "").size());
+  return out ? out->name.substr(in_folder(job.folder, "").size()) : "";
 }
 
 void export_raw(Export& job, const Entry& entry) {
@@ -103,12 +193,14 @@ void export_raw(Export& job, const Entry& entry) {
   }
   std::vector<std::uint8_t> copy;
   bool copied = keep_for_job<1>(entry, {&bytes}, copy);
-  OutputFile out = create_for_job(job, entry.name + ".bin");
-  if (!out.created) return;
-  hand_in(job, entry, copied, out, [out, bytes, copy = std::move(copy)](unsigned) mutable {
-    write_output(out, bytes);
-    return finish_output(out);
-  });
+  std::string name = entry.name + ".bin";
+  std::optional<OutputFile> out;
+  if (!file_on_walk(job, name, out)) return;
+  hand_in(job, entry, copied, name, out,
+          [bytes, copy = std::move(copy)](OutputFile& file, unsigned) {
+            write_output(file, bytes);
+            return finish_output(file);
+          });
 }
 
 void export_entry(Export& job, const Entry& entry) {
@@ -143,6 +235,7 @@ void wait_for_readers(Export& job, const WorkBuffer& work) {
 
 Handler export_handler(Export& job) {
   job.buffers.resize(job.pool.workers());
+  job.creations.resize(job.pool.most_waiting() + 1);
   // Every bitmap buffer at its largest before any file is created, so that running out of
   // memory cannot leave a partial file behind.
   for (WorkerBuffers& buffers : job.buffers) {

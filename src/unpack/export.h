@@ -1,8 +1,10 @@
 // The unpack: every texture as a bitmap or PNG and, with --raw, every MOT record and unrecognised
-// entry as its own bytes. The walk creates each file, in walk order, so that names and clash
-// suffixes are those of one thread; a worker converts, writes and closes it.
+// entry as its own bytes. The files are created in walk order, so that names, clash suffixes and
+// failures are those of one thread: by the workers, or by the walk when the gallery needs each
+// name at once. A worker converts, writes and closes each file.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -22,6 +24,12 @@ namespace kelp {
 // max_copied_bytes, 8 MiB.
 constexpr std::size_t max_copied_bytes = 32u << 10;
 
+// A file for a worker to create: its name, and what creating it gave.
+struct Creation {
+  std::string name;
+  OutputFile out{};
+};
+
 struct WorkerBuffers {
   WriteBuffer scratch;            // the bitmap being written
   std::vector<std::uint8_t> png;  // the PNG being written
@@ -37,7 +45,19 @@ struct Export {
   Gallery* gallery = nullptr;  // when set, every texture is added to it
   std::string gallery_folder;  // the folder's path as seen from the gallery page
   bool failed = false;         // some file could not be created (named on standard error)
-  WorkerPool pool;             // last, so that its workers are done before the buffers go
+  // The files handed to the workers, by turn (the walk's count, `handed`, when it handed each
+  // in), in a ring one longer than the jobs the pool holds; `created` counts those created (or
+  // failed) so far, in order, by the one worker at a time that sets `creating`;
+  // `creating_progress` changes with each file created and each time a worker stops creating, for
+  // the workers that sleep until their file is created; `open` counts the created files not yet
+  // closed.
+  std::vector<Creation> creations{};
+  std::uint64_t handed = 0;
+  std::atomic<std::uint64_t> created = 0;
+  std::atomic<bool> creating = false;
+  std::atomic<std::uint32_t> creating_progress = 0;
+  std::atomic<unsigned> open = 0;
+  WorkerPool pool;  // last, so that its workers are done before the buffers go
 };
 
 // The walk's handler for the unpack; the pool's workers write the files.

@@ -21,15 +21,12 @@ int unpack_source(const UnpackRequest& request, ContainerKind kind, const std::s
   }
   Gallery alone{request.title, {}, {}};
   Gallery& gallery = together != nullptr ? together->gallery : alone;
-  Export job{request.folder,
-             request.raw,
-             request.png,
-             {},
-             {},
-             request.gallery ? &gallery : nullptr,
-             together != nullptr ? together->folder : "",
-             false,
-             WorkerPool(request.jobs)};
+  Export job{.folder = request.folder,
+             .raw = request.raw,
+             .png = request.png,
+             .gallery = request.gallery ? &gallery : nullptr,
+             .gallery_folder = together != nullptr ? together->folder : "",
+             .pool = WorkerPool(request.jobs)};
   bool whole = walk_source(kind, name, source, export_handler(job), limits);
   bool alone_page = request.gallery && together == nullptr;
   std::string page_data = alone_page ? gallery_data(gallery) : "";  // as the last files go

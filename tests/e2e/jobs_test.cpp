@@ -44,7 +44,7 @@ std::vector<JobsCase> jobs_cases() {
     return options;
   };
   RunOptions few_files;
-  few_files.open_files_limit = 16;
+  few_files.open_files_limit = 6;
   return {
       {"bitmaps", "scene.img", {}, {}, 0, "palette runs past"},
       {"PNGs and raw entries", "scene.img", {"--png", "--raw"}, {}, 0, "palette runs past"},

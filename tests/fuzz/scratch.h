@@ -33,7 +33,7 @@ inline void fuzz_walk(const std::uint8_t* data, std::size_t size, kelp::Containe
   limits.max_output = (std::uint64_t{1} << 20) + 16 * size;
   limits.max_decoded = (std::uint64_t{2} << 20) + 16 * size;
   limits.charge_raw = true;
-  kelp::Export job{{}, true, false, {}, {}, nullptr, {}, false, kelp::WorkerPool(2)};
+  kelp::Export job{.raw = true, .pool = kelp::WorkerPool(2)};
   kelp::walk_source(kind, "fuzz", kelp::Bytes(data, size), kelp::export_handler(job), limits);
   kelp::finish_export(job);
   empty_scratch_directory();

@@ -80,6 +80,7 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
   int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (out_fd < 0 || err_fd < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0) ::_exit(126);
+  ::close_range(3, ~0u, 0);  // the program starts with the three standard descriptors alone
   if (::chdir(dir.c_str()) != 0) ::_exit(126);
   constexpr uid_t nobody = 65534;
   if (options.unprivileged && ::geteuid() == 0 &&

@@ -34,6 +34,32 @@ constexpr std::chrono::microseconds watch_before_sleeping{20};
 // The walk's own warnings kept back behind a running job before the walk waits for it.
 constexpr std::size_t max_held_lines = 256;
 
+// Lets threads sleep until a condition on atomics holds, woken by the threads that change them;
+// waking costs nothing while no thread sleeps. (std::atomic's own wait loses wake-ups in some
+// standard libraries without futexes, such as mingw-w64's.) The condition's atomics are changed
+// and read sequentially consistent, as `sleeping` is: a thread that changes them and then finds no
+// sleeper is seen by any thread that goes to sleep after.
+struct Wakeup {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::atomic<unsigned> sleeping = 0;
+
+  // Called after a change that a sleeper may be waiting for.
+  void notify() {
+    if (sleeping.load() == 0) return;
+    { std::lock_guard lock(mutex); }  // a sleeper about to sleep is asleep now
+    changed.notify_all();
+  }
+
+  template <typename Ready>
+  void wait_until(Ready ready) {
+    std::unique_lock lock(mutex);
+    sleeping.fetch_add(1);
+    changed.wait(lock, ready);
+    sleeping.fetch_sub(1);
+  }
+};
+
 // One worker per core, at most max_default_jobs.
 unsigned default_jobs();
 

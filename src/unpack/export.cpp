@@ -70,7 +70,7 @@ OutputFile create_on_walk(Export& job, const std::string& name) {
 // Wakes the workers waiting for their files.
 void signal_progress(Export& job) {
   job.creating_progress.fetch_add(1);
-  job.creating_progress.notify_all();
+  job.wakeup.notify();
 }
 
 // Creates the files of every turn up to `turn` not yet created, in order; the caller is the
@@ -82,8 +82,7 @@ void create_through(Export& job, std::uint64_t turn) {
     try {
       file.out = create_output_file(file.name, job.folder);
       if (!file.out.created && file.out.error == platform::error_too_many_files) {
-        for (unsigned open = job.open.load(); open != 0; open = job.open.load())
-          job.open.wait(open);
+        job.wakeup.wait_until([&job] { return job.open.load() == 0; });
         file.out = create_output_file(file.name, job.folder);
       }
     } catch (const std::bad_alloc&) {
@@ -110,7 +109,8 @@ OutputFile created_in_turn(Export& job, std::uint64_t turn) {
     } else if (std::chrono::steady_clock::now() < sleep_after) {
       pause_while_spinning();
     } else {
-      job.creating_progress.wait(seen);  // the one creating signals after `seen` was read
+      // The one creating signals after `seen` was read.
+      job.wakeup.wait_until([&job, seen] { return job.creating_progress.load() != seen; });
     }
   }
   OutputFile out = job.creations[turn % job.creations.size()].out;
@@ -137,12 +137,12 @@ void hand_in(Export& job, const Entry& entry, bool copied, const std::string& na
         OutputFile made = created_in_turn(job, turn);
         if (!made.created) return false;
         struct Closed {
-          std::atomic<unsigned>& open;
+          Export& job;
           ~Closed() {
-            open.fetch_sub(1);
-            open.notify_all();
+            job.open.fetch_sub(1);
+            job.wakeup.notify();
           }
-        } closed{job.open};
+        } closed{job};
         return write(made, worker);
       });
       ++job.handed;

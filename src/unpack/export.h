@@ -50,13 +50,14 @@ struct Export {
   // failed) so far, in order, by the one worker at a time that sets `creating`;
   // `creating_progress` changes with each file created and each time a worker stops creating, for
   // the workers that sleep until their file is created; `open` counts the created files not yet
-  // closed.
+  // closed. Workers sleep on `wakeup` until either changes.
   std::vector<Creation> creations{};
   std::uint64_t handed = 0;
   std::atomic<std::uint64_t> created = 0;
   std::atomic<bool> creating = false;
   std::atomic<std::uint32_t> creating_progress = 0;
   std::atomic<unsigned> open = 0;
+  Wakeup wakeup{};
   WorkerPool pool;  // last, so that its workers are done before the buffers go
 };
 
